@@ -1,0 +1,62 @@
+// Handle-based binary file with the extended-length retry, error reporting, and
+// the rule that a created file not closed explicitly is deleted again.
+#pragma once
+
+#include <windows.h>
+#include <cstdint>
+
+#include "common/base/strings.h"
+
+// Open modes.
+constexpr unsigned kOpenUpdate = 0x1;      // read and write access
+constexpr unsigned kOpenWriteOnly = 0x2;
+constexpr unsigned kOpenShareWrite = 0x4;
+constexpr unsigned kOpenExclusive = 0x8;   // do not share reading
+// Create modes.
+constexpr unsigned kCreateWriteOnly = 0x2;
+constexpr unsigned kCreateShareRead = 0x10;
+constexpr unsigned kCreateKeepName = 0x20; // a trailing dot or space is used as given
+
+class File {
+public:
+    File();
+    virtual ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // False for a name that does not fit FileName: a cut name is never recorded.
+    virtual bool Open(const wchar_t* name, unsigned mode);
+    bool Create(const wchar_t* name, unsigned mode);
+    virtual bool Close();
+    // Bytes read; 0 at the end and after a reported read error (until Open).
+    virtual int Read(void* buffer, uint32_t count);
+    bool Write(const void* data, uint32_t count);
+    virtual void Seek(int64_t offset);
+    virtual int64_t Tell();
+    virtual bool IsOpen() const;
+
+    const wchar_t* Name() const { return FileName; }
+
+protected:
+    HANDLE Handle;
+    bool NewFile;
+    bool ReadStopped;
+    // Set when Create went through the extended-length form, so that the
+    // destructor deletes the file in that form too.
+    bool CreatedExtended;
+    wchar_t FileName[kMaxPathChars];
+};
+
+bool FileExists(const wchar_t* name);
+DWORD GetAttributes(const wchar_t* name);   // INVALID_FILE_ATTRIBUTES on failure
+bool SetAttributes(const wchar_t* name, DWORD attributes);
+bool RemoveFile(const wchar_t* name);
+
+// Results of MakeFolder.
+constexpr int kMakeFolderOk = 0;
+constexpr int kMakeFolderFailed = 1;
+constexpr int kMakeFolderBadPath = 2;
+int MakeFolder(const wchar_t* name, bool setAttributes, DWORD attributes);
+
+// Bytes free for the caller on the volume of path's folder (current drive for a bare name).
+uint64_t FreeDiskSpace(const wchar_t* path);

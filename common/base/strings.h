@@ -1,0 +1,49 @@
+// Bounded strings, code-page conversions, comparison and decimal numbers.
+// Every capacity counts the terminator: characters for wide buffers, bytes for
+// narrow ones. Writers never go past the capacity and terminate whenever the
+// capacity is at least 1. Functions that may cut answer whether the result is
+// whole, so that a cut text is never passed on as if it were the real one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Standard size of path and text buffers throughout the program.
+constexpr size_t kMaxPathChars = 2048;
+
+// Copies at most capacity - 1 characters; false when the source was cut.
+bool CopyString(wchar_t* dest, const wchar_t* src, size_t capacity);
+// Appends within the capacity; false when the source was cut or the
+// destination already filled the capacity.
+bool AppendString(wchar_t* dest, const wchar_t* src, size_t capacity);
+bool CopyStringA(char* dest, const char* src, size_t capacity);
+bool AppendStringA(char* dest, const char* src, size_t capacity);
+
+// printf conventions; returns the length, or -1 when the output was cut.
+int FormatStringA(char* buf, size_t capacity, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+// Wide formatting with Microsoft conventions: %s takes a wide string (as does
+// %ls), %hs a narrow one; %d, %u, %02u and so on as usual. Returns the length,
+// or -1 when the output was cut (the buffer then holds the terminated prefix).
+int FormatString(wchar_t* buf, size_t capacity, const wchar_t* format, ...);
+
+// CP_ACP conversions of the whole source, terminator included. The destination
+// is always terminated; false when the system call failed or the text did not fit.
+bool WideFromAnsi(const char* src, wchar_t* dest, size_t capacity);
+bool AnsiFromWide(const wchar_t* src, char* dest, size_t capacity);
+
+// -1, 0 or 1 without regard to case (CompareStringW, user locale,
+// NORM_IGNORECASE | SORT_STRINGSORT); -2 when the comparison itself fails.
+int CompareNoCase(const wchar_t* a, const wchar_t* b);
+
+// Optional '-' then decimal digits up to the first other character; no blanks,
+// no '+'. Accumulates unsigned and wraps instead of overflowing.
+int64_t ParseInt(const wchar_t* text);
+// Decimal text of value; when the room runs out the most significant digits go.
+void FormatInt(int64_t value, wchar_t* dest, size_t capacity);
+
+bool IsDigit(wchar_t c);
+bool IsAsciiLetter(wchar_t c);
+wchar_t UpperAscii(wchar_t c);
+// Upper case as the system sees it (CharUpperW on one character).
+wchar_t UpperChar(wchar_t c);

@@ -1,0 +1,114 @@
+// Identifiers shared by the resource script and the code. Message ids, control
+// ids and dialog names are fixed: language files and the language library use them.
+#pragma once
+
+// Messages (string table ids).
+#define IDS_UNINSTTITLE             5101
+#define IDS_ZORVEXHELP              5102
+#define IDS_ZVXHELP                 5103
+#define IDS_WHATSNEW                5104
+#define IDS_WHATSNEWNAME            5105
+#define IDS_UNINSTALLZVX            5106
+#define IDS_UNINSTALLCOMPLETED      5107
+#define IDS_UNINSTALLSHOULDDELETE   5108
+#define IDS_CONTINUEUNINSTALL       5109
+#define IDS_CANNOTOPENLIST          5110
+#define IDS_ZORVEXARC               5111
+#define IDS_ZORVEXZIPARC            5112
+#define IDS_ZVXRECVOL               5113
+#define IDS_HOMEURL                 5114
+#define IDS_ZORVEXDESC              5115
+#define IDS_REBOOTREQUIRED          5116
+#define IDS_INSTHELP1               5120
+#define IDS_INSTHELP2               5121
+#define IDS_INSTHELP3               5122
+#define IDS_INSTHELP4               5123
+#define IDS_INSTHELP5               5124
+#define IDS_INSTHELP6               5125
+#define IDS_WARN32BIT               5130
+#define IDS_INSTREBOOTREQUIRED      5135
+#define IDS_BETA                    5140
+#define IDS_32BIT                   5141
+#define IDS_64BIT                   5142
+#define IDS_SINGLETOPITEM           5150
+
+// Dialog SETUPDLG.
+#define IDC_ASSOCZVX                5101
+#define IDC_ASSOCZIP                5102
+#define IDC_ASSOCCAB                5103
+#define IDC_ASSOCARJ                5104
+#define IDC_ASSOCLZH                5105
+#define IDC_ASSOC7Z                 5106
+#define IDC_ASSOCTAR                5107
+#define IDC_ASSOCGZ                 5108
+#define IDC_ASSOCUUE                5109
+#define IDC_ASSOCBZ2                5110
+#define IDC_ASSOCJAR                5111
+#define IDC_ASSOCISO                5112
+#define IDC_ASSOCXZ                 5113
+#define IDC_ASSOCZ                  5114
+#define IDC_ASSOCLZ                 5115
+#define IDC_ASSOCZIPX               5116
+#define IDC_ASSOCZST                5117
+#define IDC_ASSOC001                5118
+#define IDC_LINKDESKTOP             5119
+#define IDC_LINKSTARTMENU           5120
+#define IDC_LINKPROGRAMS            5121
+#define IDC_SHELLEXT                5122
+#define IDC_SHELLCASCADED           5123
+#define IDC_SHELLICONS              5124
+#define IDC_SHELLLEGACYMENU         5125
+#define IDC_ASSOCALL                5126
+#define IDC_SETUPHELPTEXT           5127
+#define IDC_SETCONTEXTMENU          5128
+#define IDC_ASSOCWITH               5129
+#define IDC_INTEGRATIONINTERFACE    5130
+#define IDC_SHELLINTEGRATION        5131
+
+// Dialog DONEDLG.
+#define IDC_INSTINFOFOLDER          5101
+#define IDC_INSTFOLDER              5102
+#define IDC_INSTINFOOPTIONS         5103
+#define IDC_INSTINFOHELP            5104
+#define IDC_VIEWHELP                5105
+#define IDC_VIEWLICENSE             5106
+#define IDC_HOMEPAGE                5108
+#define IDC_THANKS                  5109
+
+// Dialog SETUPCONTEXTITEMS.
+#define IDC_CONTEXTEXTRACTTO            101
+#define IDC_CONTEXTEXTRACTHERE          102
+#define IDC_CONTEXTEXTRACT              103
+#define IDC_CONTEXTEXTRACTSEPARATE      104
+#define IDC_CONTEXTOPENSFX              105
+#define IDC_CONTEXTOPENARC              106
+#define IDC_CONTEXTADD                  107
+#define IDC_CONTEXTADDARC               108
+#define IDC_CONTEXTEMAILARC             109
+#define IDC_CONTEXTEMAILARCOPT          110
+#define IDC_CONTEXTTEST                 111
+#define IDC_CONTEXTCONVERT              112
+#define IDC_CONTEXTTOPEXTRACT           113
+#define IDC_CONTEXTTOPEXTRACTTO         114
+#define IDC_CONTEXTTOPEXTRACTHERE       115
+#define IDC_CONTEXTTOPEXTRACTSEPARATE   116
+#define IDC_CONTEXTTOPADDARC            117
+#define IDC_CONTEXTTOPADD               118
+#define IDC_CONTEXTNEWMENU              119
+#define IDC_CONTEXTNEWZVX               120
+#define IDC_CONTEXTNEWZIP               121
+#define IDC_CONTEXTDRAGADD              122
+#define IDC_CONTEXTDRAGEXTRACT          123
+#define IDC_CONTEXTSFXLOCAL             124
+#define IDC_CONTEXTSFXNETWORK           125
+#define IDC_CONTEXTSFXOTHER             126
+#define IDC_CONTEXTALWAYSARC            127
+#define IDC_CONTEXTMENUITEMS            128
+#define IDC_CONTEXTDROPMENU             129
+#define IDC_CONTEXTSFXARCHIVES          130
+#define IDC_CONTEXTALWAYSARCTITLE       131
+
+// Product version compiled into the program and its version resource.
+#define ZVX_VERSION_MAJOR   6
+#define ZVX_VERSION_MINOR   11
+#define ZVX_VERSION_BETA    1
