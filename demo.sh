@@ -21,11 +21,10 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 if [ -z "${DISPLAY:-}" ]; then
-    n=90
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
     xvfb_pid=$!
-    export DISPLAY=":$n"
+    while ! grep -q '[0-9]' "$work/display" 2>/dev/null; do sleep 0.1; done
+    export DISPLAY=":$(tr -dc 0-9 < "$work/display")"
 fi
 
 echo "== Making a throwaway Wine prefix in $WINEPREFIX"

@@ -10,17 +10,16 @@ if [ -d "$run_dir" ]; then
 fi
 mkdir -p "$run_dir"
 
-# A display of our own, on the first free number, for every test that makes a window.
-n=90
-while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -dpi 96 >/dev/null 2>&1 &
+# A display of our own; Xvfb picks a free number and tells it through -displayfd.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -dpi 96 3>"$run_dir/display.num" >/dev/null 2>&1 &
 echo $! > "$run_dir/xvfb.pid"
-echo ":$n" > "$run_dir/display"
 i=0
-while [ ! -e "/tmp/.X11-unix/X$n" ]; do
-    i=$((i + 1)); [ $i -le 100 ] || { echo "Xvfb did not start on :$n" >&2; exit 1; }
+while ! grep -q '[0-9]' "$run_dir/display.num" 2>/dev/null; do
+    i=$((i + 1)); [ $i -le 100 ] || { echo "Xvfb did not start" >&2; exit 1; }
     sleep 0.1
 done
+n=$(tr -dc 0-9 < "$run_dir/display.num")
+echo ":$n" > "$run_dir/display"
 
 export WINEPREFIX="$run_dir/prefix" WINEDEBUG=-all DISPLAY=":$n"
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
