@@ -17,6 +17,9 @@ extern const size_t KeyTableSize;
 void LoadLanguageLibrary(HINSTANCE ownModule, const wchar_t* path);
 void InitLanguage(const wchar_t* fileName);
 void UnloadLanguageLibrary();
+// The clean-up at normal process exit: destroys the language table and releases
+// the library unless the uninstall run already did.
+void LanguageExitCleanup();
 
 // The module that supplies dialogs, the icon and built-in texts.
 HINSTANCE ResourceModule();
