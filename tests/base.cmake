@@ -1,2 +1,4 @@
 zvx_add_wine_test(NAME base_tests SOURCES
-    test_strings.cpp)
+    test_strings.cpp
+    test_paths.cpp
+    test_file.cpp)

@@ -151,6 +151,36 @@ TEST(Numbers, FormatDropsTheMostSignificantDigitsWhenShort)
     EXPECT_STREQ(L"", w);
 }
 
+// Windows hands back a REG_SZ stored without its terminator as it is, filling
+// the buffer exactly (Wine adds a terminator and answers ERROR_MORE_DATA, so
+// only these direct cases show it).
+TEST(RegistryText, TerminatedOnlyWhenThereIsRoomAndTheTypeIsText)
+{
+    wchar_t buf[6];
+    wmemcpy(buf, L"abcd##", 6);
+    EXPECT_FALSE(TerminateRegistryText(buf, 4, REG_SZ, 8));  // fills the buffer, no terminator
+    EXPECT_STREQ(L"", buf);
+
+    wmemcpy(buf, L"abcd##", 6);
+    EXPECT_TRUE(TerminateRegistryText(buf, 5, REG_SZ, 8));  // unterminated, room for one
+    EXPECT_STREQ(L"abcd", buf);
+
+    wmemcpy(buf, L"ab\0d##", 6);
+    EXPECT_TRUE(TerminateRegistryText(buf, 4, REG_EXPAND_SZ, 8));  // ends at its own NUL
+    EXPECT_STREQ(L"ab", buf);
+
+    wmemcpy(buf, L"abcd##", 6);
+    EXPECT_TRUE(TerminateRegistryText(buf, 6, REG_SZ, 5));  // an odd byte is not a character
+    EXPECT_STREQ(L"ab", buf);
+
+    wmemcpy(buf, L"abcd##", 6);
+    EXPECT_FALSE(TerminateRegistryText(buf, 6, REG_BINARY, 10));
+    EXPECT_STREQ(L"", buf);
+    wmemcpy(buf, L"abcd##", 6);
+    EXPECT_FALSE(TerminateRegistryText(buf, 6, REG_MULTI_SZ, 10));
+    EXPECT_FALSE(TerminateRegistryText(buf, 0, REG_SZ, 0));
+}
+
 TEST(Characters, TestsAndUpperCase)
 {
     EXPECT_TRUE(IsDigit(L'0'));

@@ -35,5 +35,6 @@ public:
 ErrorHandler& ErrHandler();
 
 // The hook shows nothing in this program; by default it writes to
-// OutputDebugStringW. Tests may install their own. Returns the previous hook.
+// OutputDebugStringW. Tests may install their own; null restores the default.
+// Returns the previous hook.
 ErrorMessageHook SetErrorMessageHook(ErrorMessageHook hook);

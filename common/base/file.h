@@ -38,6 +38,9 @@ public:
     const wchar_t* Name() const { return FileName; }
 
 protected:
+    // What the destructor does; Open and Create do it first to an open file.
+    void Release();
+
     HANDLE Handle;
     bool NewFile;
     bool ReadStopped;

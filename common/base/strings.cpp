@@ -160,6 +160,20 @@ void FormatInt(int64_t value, wchar_t* dest, size_t capacity)
     dest[pos] = 0;
 }
 
+bool TerminateRegistryText(wchar_t* buffer, size_t capacity, uint32_t type, uint32_t bytes)
+{
+    if (capacity == 0)
+        return false;
+    size_t units = bytes / sizeof(wchar_t);
+    size_t length = wcsnlen(buffer, units < capacity ? units : capacity);
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) || length >= capacity) {
+        buffer[0] = 0;
+        return false;
+    }
+    buffer[length] = 0;
+    return true;
+}
+
 bool IsDigit(wchar_t c)
 {
     return c >= L'0' && c <= L'9';

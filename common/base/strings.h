@@ -42,6 +42,13 @@ int64_t ParseInt(const wchar_t* text);
 // Decimal text of value; when the room runs out the most significant digits go.
 void FormatInt(int64_t value, wchar_t* dest, size_t capacity);
 
+// Makes text read from the registry safe to use: true when the type is REG_SZ or
+// REG_EXPAND_SZ and the bytes read leave room for a terminator, which is then
+// stored after the text (or its first NUL). A value stored without its
+// terminator may fill the buffer; it then counts as absent, like one that did not
+// fit (ERROR_MORE_DATA). On false the buffer is made empty.
+bool TerminateRegistryText(wchar_t* buffer, size_t capacity, uint32_t type, uint32_t bytes);
+
 bool IsDigit(wchar_t c);
 bool IsAsciiLetter(wchar_t c);
 wchar_t UpperAscii(wchar_t c);

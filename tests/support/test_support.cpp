@@ -9,7 +9,20 @@ std::wstring BinDir()
     return ZVX_BIN_DIR;
 }
 
+static bool RemoveTreeAsNamed(const std::wstring& path);
+
+// Works in the "\\?\" form, so that entries whose names end in a dot or a
+// space (which the plain form cannot name) go too.
 bool RemoveTree(const std::wstring& path)
+{
+    wchar_t full[4096];
+    DWORD length = GetFullPathNameW(path.c_str(), 4096, full, nullptr);
+    if (length == 0 || length >= 4096 || full[1] != L':')
+        return RemoveTreeAsNamed(path);
+    return RemoveTreeAsNamed(L"\\\\?\\" + std::wstring(full));
+}
+
+static bool RemoveTreeAsNamed(const std::wstring& path)
 {
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
@@ -21,7 +34,7 @@ bool RemoveTree(const std::wstring& path)
             do {
                 std::wstring name = fd.cFileName;
                 if (name != L"." && name != L"..")
-                    RemoveTree(path + L"\\" + name);
+                    RemoveTreeAsNamed(path + L"\\" + name);
             } while (FindNextFileW(find, &fd));
             FindClose(find);
         }

@@ -1,0 +1,293 @@
+#include "common/base/file.h"
+
+#include <climits>
+#include <cwchar>
+
+#include "common/base/errors.h"
+#include "common/base/paths.h"
+
+// Windows drops a trailing dot or space from a name in the plain form; only the
+// extended-length form keeps it.
+static bool EndsInDotOrSpace(const wchar_t* name)
+{
+    size_t length = wcslen(name);
+    return length > 0 && (name[length - 1] == L'.' || name[length - 1] == L' ');
+}
+
+static bool FitsFileName(const wchar_t* name)
+{
+    return wcsnlen(name, kMaxPathChars) < kMaxPathChars;
+}
+
+// CreateFileW, once more in the extended-length form when the plain call fails
+// or is skipped. extended tells which form gave the handle.
+static HANDLE CreateFileRetried(const wchar_t* name, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+                                bool skipPlain, bool& extended)
+{
+    extended = false;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (!skipPlain)
+        handle = CreateFileW(name, access, share, nullptr, disposition, flags, nullptr);
+    if (handle != INVALID_HANDLE_VALUE)
+        return handle;
+    DWORD error = skipPlain ? ERROR_INVALID_NAME : GetLastError();
+    wchar_t longName[kMaxPathChars];
+    if (!ToExtendedLengthPath(name, longName, kMaxPathChars)) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    handle = CreateFileW(longName, access, share, nullptr, disposition, flags, nullptr);
+    extended = handle != INVALID_HANDLE_VALUE;
+    return handle;
+}
+
+File::File() : Handle(INVALID_HANDLE_VALUE), NewFile(false), ReadStopped(false), CreatedExtended(false)
+{
+    FileName[0] = 0;
+}
+
+File::~File()
+{
+    Release();
+}
+
+void File::Release()
+{
+    if (Handle == INVALID_HANDLE_VALUE)
+        return;
+    Close();
+    if (!NewFile)
+        return;
+    // A created file is kept only when its writer closed it. Delete it in the
+    // form it was made: the plain delete of "a." would remove the sibling "a",
+    // and the extended one of a file made plainly as "a" would remove "a.".
+    if (CreatedExtended) {
+        wchar_t longName[kMaxPathChars];
+        if (ToExtendedLengthPath(FileName, longName, kMaxPathChars))
+            DeleteFileW(longName);
+    } else {
+        DeleteFileW(FileName);
+    }
+}
+
+bool File::Open(const wchar_t* name, unsigned mode)
+{
+    Release();
+    NewFile = false;
+    if (!FitsFileName(name))
+        return false;
+    DWORD access;
+    if (mode & kOpenWriteOnly)
+        access = GENERIC_WRITE;
+    else
+        access = GENERIC_READ | ((mode & kOpenUpdate) ? GENERIC_WRITE : 0);
+    DWORD share = ((mode & kOpenExclusive) ? 0 : FILE_SHARE_READ) | ((mode & kOpenShareWrite) ? FILE_SHARE_WRITE : 0);
+    bool extended = false;
+    HANDLE handle =
+        CreateFileRetried(name, access, share, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, false, extended);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    Handle = handle;
+    CreatedExtended = false;
+    CopyString(FileName, name, kMaxPathChars);
+    ReadStopped = false;
+    return true;
+}
+
+bool File::Create(const wchar_t* name, unsigned mode)
+{
+    Release();
+    if (!FitsFileName(name))
+        return false;
+    DWORD access = GENERIC_WRITE | ((mode & kCreateWriteOnly) ? 0 : GENERIC_READ);
+    DWORD share = (mode & kCreateShareRead) ? FILE_SHARE_READ : 0;
+    bool skipPlain = EndsInDotOrSpace(name) && !(mode & kCreateKeepName);
+    bool extended = false;
+    HANDLE handle = CreateFileRetried(name, access, share, CREATE_ALWAYS, 0, skipPlain, extended);
+    NewFile = true;
+    CopyString(FileName, name, kMaxPathChars);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    Handle = handle;
+    CreatedExtended = extended;
+    return true;
+}
+
+bool File::Close()
+{
+    if (Handle == INVALID_HANDLE_VALUE)
+        return true;
+    bool closed = CloseHandle(Handle) != FALSE;
+    Handle = INVALID_HANDLE_VALUE;
+    if (!closed)
+        ErrHandler().ReportCloseError(FileName);
+    return closed;
+}
+
+// One ReadFile of count bytes; -1 on failure. Console and pipe handles refuse
+// very large reads, and a locked range may refuse a large read only, so those
+// are tried once more with a smaller count.
+static int RawRead(HANDLE handle, void* buffer, uint32_t count)
+{
+    DWORD got = 0;
+    if (ReadFile(handle, buffer, count, &got, nullptr))
+        return static_cast<int>(got);
+    DWORD error = GetLastError();
+    DWORD type = GetFileType(handle);
+    if ((type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) && count > 20000)
+        return RawRead(handle, buffer, 20000);
+    if (count > 32768 && error == ERROR_LOCK_VIOLATION)
+        return RawRead(handle, buffer, 32768);
+    return -1;
+}
+
+int File::Read(void* buffer, uint32_t count)
+{
+    if (ReadStopped)
+        return 0;
+    // The count read travels as an int.
+    if (count > INT_MAX)
+        count = INT_MAX;
+    int got = Handle != INVALID_HANDLE_VALUE ? RawRead(Handle, buffer, count) : -1;
+    if (got >= 0)
+        return got;
+    if (ErrHandler().ReportReadError(FileName))
+        ReadStopped = true;
+    return 0;
+}
+
+bool File::Write(const void* data, uint32_t count)
+{
+    if (count == 0)
+        return true;
+    DWORD written = 0;
+    DWORD error = ERROR_INVALID_HANDLE;
+    if (Handle != INVALID_HANDLE_VALUE) {
+        if (WriteFile(Handle, data, count, &written, nullptr)) {
+            if (written == count)
+                return true;
+            error = ERROR_WRITE_FAULT;  // a short write is a failed one
+        } else {
+            error = GetLastError();
+        }
+    }
+    int64_t position = Tell();
+    uint64_t freeSpace = FreeDiskSpace(FileName);
+    SetLastError(error);
+    // Room on the volume but a write across 4 GiB: the file system cannot hold it.
+    const int64_t limit = 4294967295LL;
+    if (freeSpace > count && position - static_cast<int64_t>(count) <= limit &&
+        position + static_cast<int64_t>(count) > limit)
+        ErrHandler().ReportFileTooLarge(FileName);
+    ErrHandler().AskRetryWrite(FileName);  // this program never retries
+    ErrHandler().ReportWriteError(FileName);
+    SetLastError(error);
+    return false;
+}
+
+// SetFilePointer answers INVALID_SET_FILE_POINTER for a real position too; only
+// the last error tells a failure.
+static bool MoveFilePointer(HANDLE handle, int64_t offset, DWORD origin, int64_t& position)
+{
+    LONG high = static_cast<LONG>(offset >> 32);
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(handle, static_cast<LONG>(offset & 0xFFFFFFFF), &high, origin);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+        return false;
+    position = static_cast<int64_t>((static_cast<uint64_t>(static_cast<DWORD>(high)) << 32) | low);
+    return true;
+}
+
+void File::Seek(int64_t offset)
+{
+    if (Handle == INVALID_HANDLE_VALUE)
+        return;
+    int64_t position = 0;
+    if (!MoveFilePointer(Handle, offset, FILE_BEGIN, position))
+        ErrHandler().ReportSeekError(FileName);
+}
+
+int64_t File::Tell()
+{
+    int64_t position = -1;
+    if (Handle == INVALID_HANDLE_VALUE || !MoveFilePointer(Handle, 0, FILE_CURRENT, position)) {
+        ErrHandler().ReportSeekError(FileName);
+        return -1;
+    }
+    return position;
+}
+
+bool File::IsOpen() const
+{
+    return Handle != INVALID_HANDLE_VALUE;
+}
+
+bool FileExists(const wchar_t* name)
+{
+    return GetAttributes(name) != INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD GetAttributes(const wchar_t* name)
+{
+    DWORD attributes = GetFileAttributesW(name);
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return attributes;
+    wchar_t longName[kMaxPathChars];
+    if (ToExtendedLengthPath(name, longName, kMaxPathChars))
+        attributes = GetFileAttributesW(longName);
+    return attributes;
+}
+
+bool SetAttributes(const wchar_t* name, DWORD attributes)
+{
+    if (SetFileAttributesW(name, attributes))
+        return true;
+    wchar_t longName[kMaxPathChars];
+    return ToExtendedLengthPath(name, longName, kMaxPathChars) && SetFileAttributesW(longName, attributes);
+}
+
+bool RemoveFile(const wchar_t* name)
+{
+    if (DeleteFileW(name))
+        return true;
+    wchar_t longName[kMaxPathChars];
+    return ToExtendedLengthPath(name, longName, kMaxPathChars) && DeleteFileW(longName);
+}
+
+int MakeFolder(const wchar_t* name, bool setAttributes, DWORD attributes)
+{
+    bool skipPlain = EndsInDotOrSpace(name);
+    if (!skipPlain && CreateDirectoryW(name, nullptr)) {
+        if (setAttributes)
+            SetAttributes(name, attributes);
+        return kMakeFolderOk;
+    }
+    DWORD error = skipPlain ? ERROR_INVALID_NAME : GetLastError();
+    wchar_t longName[kMaxPathChars];
+    if (GetAttributes(name) != INVALID_FILE_ATTRIBUTES) {
+        if (skipPlain)
+            error = ERROR_ALREADY_EXISTS;
+    } else if (ToExtendedLengthPath(name, longName, kMaxPathChars)) {
+        if (CreateDirectoryW(longName, nullptr)) {
+            // In the form it was made: the plain name of "d." is the sibling "d".
+            if (setAttributes)
+                SetFileAttributesW(longName, attributes);
+            return kMakeFolderOk;
+        }
+        error = GetLastError();
+    }
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kMakeFolderBadPath : kMakeFolderFailed;
+}
+
+uint64_t FreeDiskSpace(const wchar_t* path)
+{
+    wchar_t folder[kMaxPathChars];
+    if (!FolderPart(path, folder, kMaxPathChars))
+        return 0;
+    ULARGE_INTEGER available, total, totalFree;
+    if (!GetDiskFreeSpaceExW(folder[0] != 0 ? folder : nullptr, &available, &total, &totalFree))
+        return 0;
+    if (available.HighPart > totalFree.HighPart)
+        return 0;
+    return available.QuadPart;
+}
