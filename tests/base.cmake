@@ -1,4 +1,6 @@
 zvx_add_wine_test(NAME base_tests SOURCES
     test_strings.cpp
     test_paths.cpp
-    test_file.cpp)
+    test_file.cpp
+    test_find.cpp
+    test_array.cpp)

@@ -28,18 +28,23 @@ public:
     {
         if (n > UINT64_MAX - Count)
             ErrHandler().RaiseMemoryError();
-        Count += n;
-        if (Capacity >= Count)
+        uint64_t count = Count + n;
+        if (Capacity >= count) {
+            Count = count;
             return;
+        }
         uint64_t grown = Capacity + Capacity / 4 + 32;
-        uint64_t newCapacity = Count > grown ? Count : grown;
+        uint64_t newCapacity = count > grown ? count : grown;
         if (newCapacity > SIZE_MAX / sizeof(T))
             ErrHandler().RaiseMemoryError();
         void* block = std::realloc(Data, static_cast<size_t>(newCapacity) * sizeof(T));
         if (block == nullptr)
             ErrHandler().RaiseMemoryError();
+        // The count only moves once the room is there: a caught raise leaves
+        // the array as it was.
         Data = static_cast<T*>(block);
         Capacity = newCapacity;
+        Count = count;
     }
 
     // Shrinks the count (never the allocation); a larger count grows.

@@ -35,6 +35,7 @@ public:
 private:
     wchar_t Pattern[kMaxPathChars];
     bool FirstCall;
+    bool PatternCut;   // the pattern did not fit: the scan fails instead of using a cut one
     HANDLE Handle;
 };
 

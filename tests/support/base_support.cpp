@@ -40,6 +40,65 @@ bool ExistsVerbatim(const std::wstring& absolutePath)
     return GetFileAttributesW(Verbatim(absolutePath).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+static std::string UnixName(const std::wstring& path)
+{
+    using UnixFileName = char*(CDECL*)(const wchar_t*);
+    auto convert = reinterpret_cast<UnixFileName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (convert == nullptr)
+        return std::string();
+    char* name = convert(path.c_str());
+    if (name == nullptr)
+        return std::string();
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Starts a Unix program with the given arguments (each quoted) and waits until
+// done() holds: Wine's handle of a Unix process does not tell when it ends.
+template <class Done>
+static bool RunUnixProgram(const std::string& program, const std::vector<std::string>& arguments, Done done)
+{
+    std::string command = program;
+    for (const std::string& argument : arguments)
+        command += " \"" + argument + "\"";
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(0);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    for (int i = 0; i < 100; i++) {
+        if (done())
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+bool MakeUnixSymlink(const std::wstring& link, const std::wstring& target)
+{
+    std::string unixLink = UnixName(link);
+    std::string unixTarget = UnixName(target);
+    if (unixLink.empty() || unixTarget.empty())
+        return false;
+    return RunUnixProgram("/bin/ln", {"-s", unixTarget, unixLink},
+                          [&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
+bool RemoveUnixSymlink(const std::wstring& link)
+{
+    std::string unixLink = UnixName(link);
+    if (unixLink.empty())
+        return false;
+    return RunUnixProgram("/bin/rm", {"-f", unixLink},
+                          [&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
 CurrentDirectoryGuard::CurrentDirectoryGuard()
 {
     wchar_t buffer[MAX_PATH * 4];

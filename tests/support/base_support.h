@@ -25,6 +25,15 @@ public:
 std::wstring Verbatim(const std::wstring& absolutePath);
 bool ExistsVerbatim(const std::wstring& absolutePath);
 
+// Makes a Unix symbolic link inside the prefix (Wine has no Windows call that
+// makes a link or junction, but reports a Unix link as a reparse point) by
+// running /bin/ln. True once Windows sees the link.
+bool MakeUnixSymlink(const std::wstring& link, const std::wstring& target);
+// Removes such a link (Wine's RemoveDirectoryW on it removes its empty target
+// instead, and leaves the link). Call it while the target still exists: only
+// then can Windows see that the link is gone.
+bool RemoveUnixSymlink(const std::wstring& link);
+
 // Keeps the current directory and restores it when the test ends.
 class CurrentDirectoryGuard {
 public:
