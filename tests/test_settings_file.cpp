@@ -1,0 +1,312 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "common/settings/settings_file.h"
+#include "common/settings/settings_store.h"
+#include "tests/support/settings_support.h"
+#include "tests/support/test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+const wchar_t kGlobalLines[] = L"Global\\AppData=1\r\nGlobal\\Integration=1\r\nGlobal\\SaveSettings=1\r\n";
+
+// Most files lie in %APPDATA%\Zorvex, inside the throwaway prefix; the file beside
+// the test executable exists only within the test that needs it.
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        appData_ = AppDataSettingsFolder();
+        ASSERT_FALSE(appData_.empty());
+        madeAppData_ = CreateDirectoryW(appData_.c_str(), nullptr) != FALSE;
+        path_ = appData_ + L"\\Zorvex.ini";
+        Clean();
+    }
+
+    void TearDown() override
+    {
+        FailSettingsSaveWrite(-1);
+        Clean();
+        if (madeAppData_)
+            RemoveTree(appData_);
+    }
+
+    void Clean()
+    {
+        FreeSettingsFile();
+        for (const std::wstring& file : {path_, SettingsFileBesideProgram()}) {
+            SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(file.c_str());
+            RemoveTree(file + L".tmp");
+            RemoveDirectoryW(file.c_str());
+        }
+        EXPECT_TRUE(RegDeleteTreeIn(HKEY_CURRENT_USER, L"Software\\Zorvex"));
+        EXPECT_TRUE(RegDeleteTreeIn(HKEY_LOCAL_MACHINE, L"Software\\Zorvex"));
+    }
+
+    // Puts bytes into %APPDATA%\Zorvex\Zorvex.ini and makes the store search again.
+    void Load(const std::string& bytes)
+    {
+        ASSERT_TRUE(WriteBytes(path_, bytes));
+        FreeSettingsFile();
+        LoadSettingsFile();
+    }
+    void Load(const std::wstring& lines) { Load(Utf16LeFile(lines)); }
+
+    std::string Bytes() const
+    {
+        std::string bytes;
+        EXPECT_TRUE(ReadBytes(path_, bytes));
+        return bytes;
+    }
+
+    // Runs the clean-up at exit and answers what it left in the file.
+    std::string AfterExit()
+    {
+        SettingsExitCleanup();
+        return Bytes();
+    }
+
+    static std::wstring UserString(const wchar_t* key, const wchar_t* name)
+    {
+        wchar_t buffer[64];
+        ReadUserString(key, name, buffer, L"<default>", 64);
+        return buffer;
+    }
+
+    std::wstring appData_;
+    std::wstring path_;
+    bool madeAppData_ = false;
+};
+
+TEST_F(SettingsFileTest, AFileBesideTheProgramBeatsTheOneInAppData)
+{
+    const std::wstring beside = SettingsFileBesideProgram();
+    ASSERT_TRUE(WriteBytes(beside, Utf16LeFile(L"HKCU\\T\\Where=\"beside\"\r\n")));
+    Load(L"HKCU\\T\\Where=\"appdata\"\r\n");
+    EXPECT_EQ(L"beside", UserString(L"T", L"Where"));
+    EXPECT_EQ(0, WriteUserString(L"T", L"Saved", L"here"));
+    SettingsExitCleanup();
+    std::string bytes;
+    ASSERT_TRUE(ReadBytes(beside, bytes));
+    EXPECT_NE(std::string::npos, bytes.find(Utf16LeFile(L"Saved=\"here\"").substr(2)));
+    EXPECT_EQ(Utf16LeFile(L"HKCU\\T\\Where=\"appdata\"\r\n"), Bytes());
+
+    // A folder of that name is no settings file: the search goes on.
+    ASSERT_TRUE(DeleteFileW(beside.c_str()));
+    ASSERT_TRUE(CreateDirectoryW(beside.c_str(), nullptr));
+    LoadSettingsFile();
+    EXPECT_EQ(L"appdata", UserString(L"T", L"Where"));
+    ASSERT_TRUE(RemoveDirectoryW(beside.c_str()));
+
+    // Neither: the registry.
+    FreeSettingsFile();
+    ASSERT_TRUE(DeleteFileW(path_.c_str()));
+    EXPECT_EQ(L"<default>", UserString(L"T", L"Where"));
+    EXPECT_EQ(0, WriteUserString(L"T", L"Where", L"registry"));
+    EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, L"Software\\Zorvex\\T"));
+    EXPECT_FALSE(Exists(path_));
+}
+
+TEST_F(SettingsFileTest, AnEmptyFileIsRewrittenWithTheThreeGlobalLines)
+{
+    Load(std::string());
+    EXPECT_TRUE(IntegrationAllowed());
+    EXPECT_EQ(Utf16LeFile(kGlobalLines), AfterExit());
+    EXPECT_FALSE(Exists(path_ + L".tmp"));
+}
+
+TEST_F(SettingsFileTest, GlobalFlagsAreReadAsNumbersAndWrittenBackNormalised)
+{
+    Load(L"Global\\Integration=2\r\nGlobal\\AppData=0\r\n");
+    EXPECT_TRUE(IntegrationAllowed());
+    EXPECT_EQ(Utf16LeFile(L"Global\\AppData=0\r\nGlobal\\Integration=1\r\nGlobal\\SaveSettings=1\r\n"), AfterExit());
+
+    Load(L"Global\\Integration=abc\r\n");
+    EXPECT_FALSE(IntegrationAllowed());
+    EXPECT_EQ(Utf16LeFile(L"Global\\AppData=1\r\nGlobal\\Integration=0\r\nGlobal\\SaveSettings=1\r\n"), AfterExit());
+}
+
+TEST_F(SettingsFileTest, ValueFormsSurviveARoundTrip)
+{
+    const std::wstring lines = L"HKCU\\Q\\Bin=bin:00ff\"x\r\n"
+                               L"HKCU\\Q\\Empty=\"\"\r\n"
+                               L"HKCU\\Q\\Inner=\"say \"hi\" now\"\r\n"
+                               L"HKCU\\Q\\Lone=\"\r\n"
+                               L"HKCU\\Q\\Number=-12x\r\n"
+                               L"HKCU\\Q\\Text=abc\r\n";
+    Load(lines);
+    EXPECT_EQ(L"say \"hi\" now", UserString(L"Q", L"Inner"));
+    EXPECT_EQ(L"", UserString(L"Q", L"Lone"));
+    EXPECT_EQ(L"", UserString(L"Q", L"Empty"));
+    EXPECT_EQ(L"00ff\"x", UserString(L"Q", L"Bin"));
+    EXPECT_EQ(-12, ReadUserInt(L"Q", L"Number", 7));
+    EXPECT_EQ(0, ReadUserInt(L"Q", L"Text", 7));  // there, but no number
+    EXPECT_EQ(7, ReadUserInt(L"Q", L"Missing", 7));
+    wchar_t small[6];
+    EXPECT_FALSE(ReadUserString(L"Q", L"Inner", small, L"def", 6));  // never cut
+    EXPECT_STREQ(L"def", small);
+    EXPECT_TRUE(ReadUserString(L"Q", L"Missing", small, L"def", 6));
+    EXPECT_STREQ(L"def", small);
+    EXPECT_TRUE(ReadUserString(L"Q", L"Text", small, L"def", 6));
+    EXPECT_STREQ(L"abc", small);
+    std::wstring written = lines;
+    written.replace(written.find(L"Lone=\""), 6, L"Lone=\"\"");
+    EXPECT_EQ(Utf16LeFile(kGlobalLines + written), AfterExit());
+}
+
+TEST_F(SettingsFileTest, IgnoredLinesVanishAndBlanksAroundTheEqualsSignStay)
+{
+    Load(L"[Section]\r\n; comment\r\n# comment\r\n  HKCU\\X\\Indented=1\r\nNoEquals\r\n9HKCU\\X\\Digit=1\r\n"
+         L"HKCU\\B\\v = 5\r\nHKCU\\X\\a=1=2\r\n");
+    EXPECT_EQ(-1, ReadUserInt(L"B", L"v", -1));
+    EXPECT_EQ(L" 5", UserString(L"B", L"v "));
+    EXPECT_EQ(0, ReadUserInt(L"B", L"v ", -1));  // no blanks are skipped
+    EXPECT_EQ(L"1=2", UserString(L"X", L"a"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"X\\Indented"));
+    EXPECT_EQ(Utf16LeFile(std::wstring(kGlobalLines) + L"HKCU\\B\\v = 5\r\nHKCU\\X\\a=1=2\r\n"), AfterExit());
+}
+
+TEST_F(SettingsFileTest, Utf8AndBigEndianFilesAreWrittenBackAsUtf16Le)
+{
+    const std::wstring lines = L"HKCU\\E\\Name=\"caf\u00e9 \u4e2d\u6587\"\r\n";
+    const std::string expected = Utf16LeFile(kGlobalLines + lines);
+
+    Load("\xEF\xBB\xBF" + Utf8Bytes(lines));
+    EXPECT_EQ(L"caf\u00e9 \u4e2d\u6587", UserString(L"E", L"Name"));
+    EXPECT_EQ(expected, AfterExit());
+
+    Load(Utf16BeFile(lines));
+    EXPECT_EQ(L"caf\u00e9 \u4e2d\u6587", UserString(L"E", L"Name"));
+    EXPECT_EQ(expected, AfterExit());
+}
+
+TEST_F(SettingsFileTest, SaveSettingsOffLeavesTheFileAlone)
+{
+    const std::string original = Utf16LeFile(L"Global\\SaveSettings=0\r\n; note\r\n");
+    Load(original);
+    EXPECT_EQ(0, WriteUserString(L"S", L"v", L"changed"));
+    EXPECT_EQ(L"changed", UserString(L"S", L"v"));
+    EXPECT_FALSE(SaveSettingsFile());
+    EXPECT_EQ(original, AfterExit());
+}
+
+TEST_F(SettingsFileTest, KeyDeletionTakesWholeKeysByPrefix)
+{
+    DWORD one = 1;
+    ASSERT_TRUE(RegSetRaw(HKEY_CURRENT_USER, L"Software\\Zorvex\\Keep", L"v", REG_DWORD, &one, 4));
+    Load(L"HKCU\\Setup\\Links\\a=1\r\nHKCU\\Setup\\Links\\Sub\\b=1\r\nHKCU\\Setup\\LinksOld\\c=1\r\n"
+         L"HKCU\\Setup\\d=1\r\nHKLM\\Setup\\Links\\e=1\r\n");
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Setup\\Links\\Sub"));
+    DeleteKey(HKEY_CURRENT_USER, L"Setup\\Links");
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Setup\\Links"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Setup\\Links\\Sub"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Setup\\LinksOld"));
+    EXPECT_EQ(1, ReadUserInt(L"Setup", L"d", 0));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"Setup\\Links"));
+
+    DeleteKeyTree(HKEY_CURRENT_USER, L"Setup\\LinksOld");
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Setup\\LinksOld"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L""));
+    DeleteKeyTree(HKEY_CURRENT_USER, L"");
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L""));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L""));
+    EXPECT_TRUE(IntegrationAllowed());
+    EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, L"Software\\Zorvex\\Keep"));  // the file served
+    EXPECT_EQ(Utf16LeFile(std::wstring(kGlobalLines) + L"HKLM\\Setup\\Links\\e=1\r\n"), AfterExit());
+}
+
+TEST_F(SettingsFileTest, NumbersAndDuplicateNames)
+{
+    Load(L"HKCU\\D\\v=1\r\nHKCU\\D\\w=0\r\nHKCU\\D\\v=2\r\n");
+    EXPECT_EQ(1, ReadUserInt(L"D", L"v", 0));  // the first of equal names
+    EXPECT_EQ(0, WriteUserInt(L"D", L"v", 3));
+    EXPECT_EQ(3, ReadUserInt(L"D", L"v", 0));
+    EXPECT_EQ(0, WriteUserInt(L"N", L"all", 0xFFFFFFFFu));
+    EXPECT_EQ(-1, ReadUserInt(L"N", L"all", 0));
+    ASSERT_TRUE(SaveSettingsFile());
+    std::string saved = Bytes();
+    EXPECT_NE(std::string::npos, saved.find(Utf16LeFile(L"\r\nHKCU\\N\\all=4294967295\r\n").substr(2)));
+    // Both duplicates are written, next to each other.
+    EXPECT_TRUE(saved.find(Utf16LeFile(L"HKCU\\D\\v=3\r\nHKCU\\D\\v=2\r\n").substr(2)) != std::string::npos ||
+                saved.find(Utf16LeFile(L"HKCU\\D\\v=2\r\nHKCU\\D\\v=3\r\n").substr(2)) != std::string::npos);
+
+    DeleteUserValue(L"D", L"v");
+    EXPECT_EQ(-1, ReadUserInt(L"D", L"v", -1));
+    EXPECT_EQ(0, ReadUserInt(L"D", L"w", -1));
+}
+
+TEST_F(SettingsFileTest, LineBreaksNeverReachTheFile)
+{
+    Load(std::string());
+    EXPECT_EQ(ERROR_INVALID_DATA, WriteUserString(L"L", L"v", L"a\r\nGlobal\\Integration=0"));
+    EXPECT_EQ(ERROR_INVALID_DATA, WriteUserString(L"L", L"v", L"a\nb"));
+    EXPECT_EQ(ERROR_INVALID_DATA, WriteUserInt(L"L\r\nGlobal", L"Integration", 0));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"L"));
+    EXPECT_EQ(Utf16LeFile(kGlobalLines), AfterExit());
+}
+
+TEST_F(SettingsFileTest, AFailedSaveKeepsTheOldFile)
+{
+    const std::string original = Utf16LeFile(L"HKCU\\F\\v=1\r\n");
+    Load(original);
+    ASSERT_EQ(0, WriteUserInt(L"F", L"v", 2));
+
+    // A write that fails half-way through (as on a full disk).
+    FailSettingsSaveWrite(8);
+    EXPECT_FALSE(SaveSettingsFile());
+    EXPECT_EQ(original, Bytes());
+    EXPECT_FALSE(Exists(path_ + L".tmp"));
+
+    // The new file cannot be made.
+    ASSERT_TRUE(CreateDirectoryW((path_ + L".tmp").c_str(), nullptr));
+    EXPECT_FALSE(SaveSettingsFile());
+    EXPECT_EQ(original, Bytes());
+    ASSERT_TRUE(RemoveDirectoryW((path_ + L".tmp").c_str()));
+
+    // The old file cannot be replaced.
+    ASSERT_TRUE(SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(SaveSettingsFile());
+    EXPECT_EQ(original, Bytes());
+    EXPECT_FALSE(Exists(path_ + L".tmp"));
+    ASSERT_TRUE(SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL));
+
+    // The entries stayed in memory for the next try.
+    EXPECT_TRUE(SaveSettingsFile());
+    EXPECT_EQ(Utf16LeFile(std::wstring(kGlobalLines) + L"HKCU\\F\\v=2\r\n"), Bytes());
+}
+
+TEST_F(SettingsFileTest, AFileNotReadWholeIsNeverSavedOver)
+{
+    const std::string cut = Utf16LeFile(std::wstring(L"HKCU\\W\\a=1\r\n\0HKCU\\W\\b=2\r\n", 25));
+    Load(cut);
+    EXPECT_EQ(1, ReadUserInt(L"W", L"a", 0));
+    EXPECT_EQ(0, ReadUserInt(L"W", L"b", 0));
+    EXPECT_EQ(0, WriteUserInt(L"W", L"c", 3));
+    EXPECT_EQ(3, ReadUserInt(L"W", L"c", 0));
+    EXPECT_FALSE(SaveSettingsFile());
+    EXPECT_EQ(cut, AfterExit());
+
+    // Zeros that merely pad the end lose nothing.
+    Load(Utf16LeFile(std::wstring(L"HKCU\\W\\a=1\r\n\0\0", 14)));
+    EXPECT_EQ(Utf16LeFile(std::wstring(kGlobalLines) + L"HKCU\\W\\a=1\r\n"), AfterExit());
+}
+
+TEST_F(SettingsFileTest, TheExitSaveDoesNotBringBackADeletedFile)
+{
+    Load(L"HKCU\\U\\v=1\r\n");
+    ASSERT_EQ(0, WriteUserInt(L"U", L"v", 2));
+    ASSERT_TRUE(DeleteFileW(path_.c_str()));
+    SettingsExitCleanup();
+    EXPECT_FALSE(Exists(path_));
+    EXPECT_FALSE(Exists(path_ + L".tmp"));
+    // Freed: the next operation searches again and finds nothing.
+    EXPECT_EQ(-1, ReadUserInt(L"U", L"v", -1));
+}
+
+}  // namespace
