@@ -21,10 +21,7 @@ class SettingsFileTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        appData_ = AppDataSettingsFolder();
-        ASSERT_FALSE(appData_.empty());
-        madeAppData_ = CreateDirectoryW(appData_.c_str(), nullptr) != FALSE;
-        path_ = appData_ + L"\\Zorvex.ini";
+        ASSERT_FALSE(AppDataSettingsFolder().empty());
         Clean();
     }
 
@@ -32,19 +29,12 @@ protected:
     {
         FailSettingsSaveWrite(-1);
         Clean();
-        if (madeAppData_)
-            RemoveTree(appData_);
     }
 
     void Clean()
     {
         FreeSettingsFile();
-        for (const std::wstring& file : {path_, SettingsFileBesideProgram()}) {
-            SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(file.c_str());
-            RemoveTree(file + L".tmp");
-            RemoveDirectoryW(file.c_str());
-        }
+        file_.Clean();
         EXPECT_TRUE(RegDeleteTreeIn(HKEY_CURRENT_USER, L"Software\\Zorvex"));
         EXPECT_TRUE(RegDeleteTreeIn(HKEY_LOCAL_MACHINE, L"Software\\Zorvex"));
     }
@@ -79,9 +69,8 @@ protected:
         return buffer;
     }
 
-    std::wstring appData_;
-    std::wstring path_;
-    bool madeAppData_ = false;
+    AppDataSettingsFile file_;
+    const std::wstring& path_ = file_.Path();
 };
 
 TEST_F(SettingsFileTest, AFileBesideTheProgramBeatsTheOneInAppData)

@@ -33,9 +33,7 @@ protected:
     {
         SetRegistryView(0);
         FreeSettingsFile();
-        DeleteFileW(SettingsFileBesideProgram().c_str());
-        DeleteFileW((SettingsFileBesideProgram() + L".tmp").c_str());
-        RemoveDirectoryW(SettingsFileBesideProgram().c_str());
+        file_.Clean();
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
             for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_32KEY)}) {
                 EXPECT_TRUE(RegDeleteTreeIn(root, kProduct, view));
@@ -48,19 +46,19 @@ protected:
         }
     }
 
-    // A settings file beside the program, found by the next store operation.
+    // A settings file that the next store operation finds.
     void UseSettingsFile(const std::wstring& lines)
     {
-        ASSERT_TRUE(WriteBytes(SettingsFileBesideProgram(), Utf16LeFile(lines)));
+        ASSERT_TRUE(WriteBytes(file_.Path(), Utf16LeFile(lines)));
         FreeSettingsFile();
         LoadSettingsFile();
     }
 
-    static std::wstring SavedFile()
+    std::wstring SavedFile()
     {
         std::string bytes;
         EXPECT_TRUE(SaveSettingsFile());
-        EXPECT_TRUE(ReadBytes(SettingsFileBesideProgram(), bytes));
+        EXPECT_TRUE(ReadBytes(file_.Path(), bytes));
         return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
     }
 
@@ -85,6 +83,8 @@ protected:
         text.pop_back();
         return text;
     }
+
+    AppDataSettingsFile file_;
 };
 
 TEST_F(StoreTest, WithoutAFileEveryRootGoesToTheRegistry)
@@ -192,7 +192,7 @@ TEST_F(StoreTest, AClosedGateAnswersDefaultsAndTouchesNoKey)
 
     // Without the file the gate is open again.
     FreeSettingsFile();
-    DeleteFileW(SettingsFileBesideProgram().c_str());
+    file_.Clean();
     EXPECT_EQ(5, ReadInt(HKEY_CLASSES_ROOT, kClass, L"n", -1));
     EXPECT_TRUE(IntegrationAllowed());
 }

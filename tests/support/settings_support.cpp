@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include "tests/support/test_support.h"
+
 #include <vector>
 
 namespace testsupport {
@@ -20,6 +22,29 @@ std::wstring AppDataSettingsFolder()
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)))
         return L"";
     return std::wstring(path) + L"\\Zorvex";
+}
+
+AppDataSettingsFile::AppDataSettingsFile()
+    : folder_(AppDataSettingsFolder()), path_(folder_ + L"\\Zorvex.ini"),
+      madeFolder_(CreateDirectoryW(folder_.c_str(), nullptr) != FALSE)
+{
+    Clean();
+}
+
+AppDataSettingsFile::~AppDataSettingsFile()
+{
+    Clean();
+    if (madeFolder_)
+        RemoveTree(folder_);
+}
+
+void AppDataSettingsFile::Clean()
+{
+    for (const std::wstring& file : {path_, SettingsFileBesideProgram()}) {
+        SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+        RemoveTree(file);
+        RemoveTree(file + L".tmp");
+    }
 }
 
 std::string Utf16LeFile(const std::wstring& text)

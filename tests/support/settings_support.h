@@ -14,6 +14,27 @@ std::wstring SettingsFileBesideProgram();
 // %APPDATA%\Zorvex, the second place.
 std::wstring AppDataSettingsFolder();
 
+// %APPDATA%\Zorvex\Zorvex.ini (inside the test run's prefix) for the life of the
+// object. Removes every settings file the store could find, and what a save may
+// leave (the temporary file, the read-only attribute), when it starts and ends; the
+// folder is made when missing and then removed again.
+class AppDataSettingsFile {
+public:
+    AppDataSettingsFile();
+    ~AppDataSettingsFile();
+    AppDataSettingsFile(const AppDataSettingsFile&) = delete;
+    AppDataSettingsFile& operator=(const AppDataSettingsFile&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+    // Removes the files beside the program and in %APPDATA%\Zorvex.
+    void Clean();
+
+private:
+    std::wstring folder_;
+    std::wstring path_;
+    bool madeFolder_;
+};
+
 // Bytes of text as UTF-16LE with its byte-order mark, as the store writes files.
 std::string Utf16LeFile(const std::wstring& text);
 // Big-endian, with the mark FE FF.
