@@ -1,0 +1,20 @@
+# Language library and message lookup. The tests build two resource-only
+# language libraries (no code; entry point 0 means none), with and without the "RTL"
+# dialog, and copy them as zvxlng.dll into scratch folders; they live in a
+# folder of their own so that no test executable finds one beside itself.
+foreach(variant rtl ltr)
+    add_library(zvxlng_${variant} SHARED data/testlang.rc)
+    set_target_properties(zvxlng_${variant} PROPERTIES
+        LINKER_LANGUAGE C
+        PREFIX ""
+        OUTPUT_NAME zvxlng-${variant}
+        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/langlib)
+    target_include_directories(zvxlng_${variant} PRIVATE ${CMAKE_SOURCE_DIR})
+    target_link_options(zvxlng_${variant} PRIVATE -nostdlib -Wl,--entry=0)
+endforeach()
+target_compile_definitions(zvxlng_rtl PRIVATE ZVX_TESTLANG_RTL)
+
+zvx_add_wine_test(NAME language_tests SOURCES
+    test_language_file.cpp
+    test_messages.cpp
+    DEPENDS zvxlng_rtl zvxlng_ltr)
