@@ -291,17 +291,15 @@ TEST_F(MessagesTest, LanguageFolderCountsOnlyAsAWholeStringValue)
         path += std::wstring(length - path.size() - 14, L'q') + L"\\uninstall.lng";
         return path;
     };
-    // Stored without its terminator. (Wine adds one when it reads the value, and
-    // so needs one more place than Windows does: the room left here suits both.)
+    // A value stored without its terminator is used when one still fits after
+    // it, and counts as absent when it fills the buffer.
     ASSERT_TRUE(testsupport::SetLanguageFolderValue(REG_SZ, languages.c_str(), chars * 2));
-    EXPECT_EQ(inFolder, Found(pathLeaving(chars + 2).c_str(), 4096));
+    EXPECT_EQ(inFolder, Found(pathLeaving(chars + 1).c_str(), 4096));
     std::wstring full = pathLeaving(chars);
     EXPECT_EQ(full, Found(full.c_str(), 4096));
 
     ASSERT_TRUE(testsupport::SetLanguageFolderValue(REG_SZ, languages.c_str(), (chars + 1) * 2));
-    EXPECT_EQ(inFolder, Found(pathLeaving(chars + 2).c_str(), 4096));
-    full = pathLeaving(chars + 1);  // the value with its terminator fills the buffer
-    EXPECT_EQ(full, Found(full.c_str(), 4096));
+    EXPECT_EQ(inFolder, Found(pathLeaving(chars + 1).c_str(), 4096));
     full = pathLeaving(chars);  // ERROR_MORE_DATA
     EXPECT_EQ(full, Found(full.c_str(), 4096));
     full = std::wstring(2047, L'x');  // no room at all

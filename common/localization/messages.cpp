@@ -288,12 +288,9 @@ void FindInLanguageFolder(const wchar_t* path, wchar_t* result, size_t capacity)
     DWORD bytes = static_cast<DWORD>(folderChars * sizeof(wchar_t));
     LONG status = RegQueryValueExW(key.Get(), L"LanguageFolder", nullptr, &type,
                                    reinterpret_cast<BYTE*>(folder), &bytes);
-    // Only a whole string value names a folder: another type, or one that
-    // fills the buffer (it may have been cut, or lack its terminator), does not.
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)
-        || bytes >= folderChars * sizeof(wchar_t))
+    // Only a whole string value names a folder.
+    if (status != ERROR_SUCCESS || !TerminateRegistryText(folder, folderChars, type, bytes))
         return;
-    folder[bytes / sizeof(wchar_t)] = L'\0';
 
     wchar_t candidate[kMaxPathChars];
     DWORD expanded = ExpandEnvironmentStringsW(folder, candidate, kMaxPathChars);
