@@ -31,15 +31,44 @@ echo "== Making a throwaway Wine prefix in $WINEPREFIX"
 $wine wineboot -i >/dev/null 2>&1
 /usr/lib/wine/wineserver -w
 
+# A sample install folder as the product's installer leaves it: the program,
+# placeholder files and folders, and the list of what it installed.
 install="$WINEPREFIX/drive_c/Program Files/Zorvex"
-mkdir -p "$install"
+mkdir -p "$install/Formats" "$install/Help"
 cp build/Uninstall.exe "$install/"
-echo "== Sample install folder: C:\\Program Files\\Zorvex"
-ls -1 "$install" | sed 's/^/   /'
+for f in Zorvex.exe zvx.exe Formats/zip.fmt Formats/tar.fmt Help/zorvex.chm WhatsNew.txt License.txt; do
+    printf 'placeholder\r\n' > "$install/$f"
+done
+# Folders may come before their files: the uninstall makes repeated passes.
+printf '%s\r\n' Formats Help Zorvex.exe zvx.exe 'Formats\zip.fmt' 'Formats\tar.fmt' 'Help\zorvex.chm' \
+    WhatsNew.txt License.txt Uninstall.exe Uninstall.lst > "$install/Uninstall.lst"
+echo "== Sample install folder C:\\Program Files\\Zorvex:"
+(cd "$install" && find . -mindepth 1 | sort | sed 's|^\./|   |')
 
-echo "== Running Uninstall.exe"
+echo "== Running Uninstall.exe -s (silent uninstall)"
 set +e
-$wine "$install/Uninstall.exe" >/dev/null 2>&1
+$wine "$install/Uninstall.exe" -s >/dev/null 2>&1
 rc=$?
 set -e
 echo "   exit code: $rc"
+echo "== Left in the folder when the program has ended (the batch file removes the rest):"
+(cd "$install" && find . -mindepth 1 | sort | sed 's|^\./|   |')
+
+# The batch file waits two seconds (its first line) before it deletes anything.
+temp=$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp | head -1)
+if [ -f "$temp/Uninstall_Zvx.Bat" ]; then
+    echo "== Self-removal batch file %TEMP%\\Uninstall_Zvx.Bat:"
+    tr -d '\r' < "$temp/Uninstall_Zvx.Bat" | sed 's/^/   /'
+fi
+
+echo "== Waiting for the batch file"
+i=0
+while [ -e "$install" ] || [ -e "$temp/Uninstall_Zvx.Bat" ]; do
+    i=$((i + 1))
+    [ $i -le 300 ] || { echo "   the batch file did not finish within 30 s" >&2; exit 1; }
+    sleep 0.1
+done
+echo "== Result:"
+if [ -e "$install" ]; then echo "   C:\\Program Files\\Zorvex is still there"; exit 1; fi
+echo "   C:\\Program Files\\Zorvex is gone, and so is the batch file"
+ls -1 "$WINEPREFIX/drive_c/Program Files" | sed 's/^/   C:\\Program Files\\/'

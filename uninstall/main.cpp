@@ -1,6 +1,36 @@
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+#include <exception>
+
+#include "common/base/errors.h"
+#include "common/localization/messages.h"
+#include "common/settings/settings_file.h"
+#include "uninstall/program.h"
+
+// Memory ran out: the process ends here with the code, and nothing else runs.
+// A half-built settings table must not be saved over the user's file.
+[[noreturn]] static void EndProcessAtOnce(UINT code)
 {
-    return 0;
+    TerminateProcess(GetCurrentProcess(), code);
+    ExitProcess(code);
+}
+
+// An exception may not unwind cleanly through a window procedure; one that ends
+// up here was a ZVX_EXIT, the only exception this program raises.
+[[noreturn]] static void OnTerminate()
+{
+    EndProcessAtOnce(ZVX_EXIT_MEMORY);
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    std::set_terminate(OnTerminate);
+    try {
+        int exitCode = RunProgram(instance);
+        SettingsExitCleanup();
+        LanguageExitCleanup();
+        return exitCode;
+    } catch (ZVX_EXIT code) {
+        EndProcessAtOnce(code);
+    }
 }

@@ -28,3 +28,15 @@ int32_t ScaleForDpi(int32_t length);
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags);
 // Copies name from the self-extracting archive's folder into the current directory.
 bool CopyFromSfxFolder(const wchar_t* name);
+
+// The running program's full path; false (path empty) when it did not fit.
+bool GetProgramPath(wchar_t* path, size_t capacity);
+// An environment variable into buffer; a variable that is absent or does not fit
+// leaves the buffer empty and answers false.
+bool ReadEnvironmentVariable(const wchar_t* name, wchar_t* buffer, size_t capacity);
+// True when format holds exactly one %s and no other conversion (%% allowed).
+bool IsOneStringFormat(const wchar_t* format);
+// Message id formatted with one string. A text that is not a one-string format
+// (a translator's %d) is replaced by the program's own, so that formatting never
+// reads an argument that is not there. Returns FormatString's result.
+int FormatMessageWithString(uint32_t id, const wchar_t* argument, wchar_t* buffer, size_t capacity);

@@ -1,0 +1,495 @@
+// The real Uninstall.exe, copied into scratch install folders and started as a
+// child process; its message boxes are answered through window messages, and
+// the self-removal batch file is read and then waited for.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "resources/resource.h"
+#include "tests/support/program_support.h"
+#include "tests/support/test_support.h"
+#include "tests/support/window_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr DWORD kRunTimeoutMs = 30000;
+constexpr DWORD kBoxTimeoutMs = 15000;
+constexpr DWORD kBatchTimeoutMs = 45000;
+
+std::wstring OwnText(UINT id)
+{
+    wchar_t text[1024] = {};
+    LoadStringW(GetModuleHandleW(nullptr), id, text, 1024);
+    return text;
+}
+
+// A path as the batch file spells it: OEM bytes, the short form when the long
+// one has no OEM spelling, every '%' doubled.
+std::string BatchSpelling(const std::wstring& path)
+{
+    std::string bytes = Narrow(path, CP_OEMCP);
+    if (bytes.empty())
+        bytes = Narrow(ShortPath(path), CP_OEMCP);
+    std::string doubled;
+    for (char c : bytes) {
+        if (c == '%')
+            doubled += '%';
+        doubled += c;
+    }
+    return doubled;
+}
+
+std::string ExpectedBatch(const std::wstring& program, const std::wstring& folder, bool silent)
+{
+    std::string p = BatchSpelling(program);
+    std::string f = BatchSpelling(folder);
+    std::string text = "\"" + p + "\" /wait\r\n";
+    for (int i = 0; i < 5; i++)
+        text += "del \"" + p + "\"\r\nrd \"" + f + "\"\r\nif not exist \"" + p + "\" goto done\r\n";
+    text += ":done\r\n";
+    if (!silent)
+        text += "if exist \"" + p + "\" \"" + p + "\" /warning\r\n";
+    text += "del \"" + BatchSpelling(BatchFilePath()) + "\"\r\n";
+    return text;
+}
+
+class UninstallRun : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        DeleteFileW(BatchFilePath().c_str());
+        root_ = MakeScratchFolder(L"uninstall");
+    }
+
+    void TearDown() override
+    {
+        EXPECT_TRUE(WaitForProcesses(batchProcesses_, kBatchTimeoutMs)) << "the batch file did not finish";
+        for (HMODULE module : loaded_)
+            FreeLibrary(module);
+        for (HANDLE handle : held_)
+            CloseHandle(handle);
+        RemoveTree(root_);
+        DeleteFileW(BatchFilePath().c_str());
+        pendingRenames_.Restore();
+    }
+
+    // A file (and the folders above it) below folder.
+    void Put(const std::wstring& folder, const std::wstring& relative, const std::string& bytes = "data")
+    {
+        std::wstring path = folder + L"\\" + relative;
+        for (size_t i = folder.size() + 1; i < path.size(); i++) {
+            if (path[i] == L'\\')
+                CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+        }
+        ASSERT_TRUE(WriteBytes(path, bytes)) << "cannot write " << testing::PrintToString(path);
+    }
+
+    // An install folder below the scratch root holding the program and the list.
+    std::wstring Install(const std::wstring& name, const std::string& list)
+    {
+        std::wstring folder = root_ + L"\\" + name;
+        CreateDirectoryW(folder.c_str(), nullptr);
+        EXPECT_TRUE(CopyFileW((BinDir() + L"\\Uninstall.exe").c_str(), (folder + L"\\Uninstall.exe").c_str(), FALSE));
+        EXPECT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", list));
+        return folder;
+    }
+
+    // Starts the program that lies in folder.
+    void Start(ChildProcess& child, const std::wstring& folder, const std::wstring& arguments)
+    {
+        ASSERT_TRUE(child.Start(folder + L"\\Uninstall.exe", arguments));
+    }
+
+    // Waits for the program's end and notes the batch process it started (while
+    // its handle still keeps its id from being reused), which TearDown waits for.
+    int Finish(ChildProcess& child)
+    {
+        int code = child.Wait(kRunTimeoutMs);
+        for (DWORD id : ChildProcessIds(child.Id(), L"cmd.exe"))
+            batchProcesses_.push_back(id);
+        return code;
+    }
+
+    int Run(const std::wstring& folder, const std::wstring& arguments)
+    {
+        ChildProcess child;
+        Start(child, folder, arguments);
+        return Finish(child);
+    }
+
+    // Waits until the batch processes have ended.
+    bool BatchFinished()
+    {
+        bool finished = WaitForProcesses(batchProcesses_, kBatchTimeoutMs);
+        batchProcesses_.clear();
+        return finished;
+    }
+
+    // The next message box of child, once previous (if any) has closed.
+    HWND NextBox(const ChildProcess& child, HWND previous = nullptr)
+    {
+        while (previous != nullptr && IsWindow(previous))
+            Sleep(50);
+        return WaitForProcessWindow(child, L"#32770", kBoxTimeoutMs);
+    }
+
+    // Neither files nor list deleted, and no batch file written or started.
+    void ExpectNothingRemoved(const std::wstring& folder, std::initializer_list<const wchar_t*> names)
+    {
+        for (const wchar_t* name : names)
+            EXPECT_TRUE(Exists(folder + L"\\" + name)) << testing::PrintToString(std::wstring(name));
+        EXPECT_FALSE(Exists(BatchFilePath()));
+        EXPECT_TRUE(batchProcesses_.empty());
+    }
+
+    void HoldOpenWithoutDeleteSharing(const std::wstring& path)
+    {
+        HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+        held_.push_back(handle);
+    }
+
+    void LoadLibraryFrom(const std::wstring& path)
+    {
+        HMODULE module = LoadLibraryW(path.c_str());
+        ASSERT_NE(module, nullptr);
+        loaded_.push_back(module);
+    }
+
+    std::wstring root_;
+    std::vector<DWORD> batchProcesses_;
+    std::vector<HMODULE> loaded_;
+    std::vector<HANDLE> held_;
+    RegistryValueGuard pendingRenames_{HKEY_LOCAL_MACHINE, kSessionManagerKey, L"PendingFileRenameOperations"};
+};
+
+// Folders first, a file before its folder, blanks and both line ends, a name in
+// the ANSI code page, entries that are gone, the program and the list themselves.
+const char kFullList[] =
+    "sub\r\n"
+    "sub\\deeper\r\n"
+    "Zorvex.exe\r\n"
+    "\r\n"
+    "sub\\deeper\\b.txt  \t\r\n"
+    "readme.txt\n"
+    "Caf\xe9 notes.txt\n"
+    "sub/a.txt\n"
+    "missing.txt\n"
+    "Uninstall.exe\n"
+    "Uninstall.lst";
+
+class SilentUninstall : public UninstallRun, public testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(SilentUninstall, RemovesEveryEntryThenTheBatchFileRemovesProgramAndFolder)
+{
+    std::wstring folder = Install(GetParam(), kFullList);
+    for (const wchar_t* file : {L"Zorvex.exe", L"readme.txt", L"Caf\u00e9 notes.txt", L"sub\\a.txt",
+                                L"sub\\deeper\\b.txt", L"zorvex.gid", L"zorvex.fts"})
+        Put(folder, file);
+    ASSERT_TRUE(SetFileAttributesW((folder + L"\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    size_t pendingBefore = PendingDeletions().size();
+
+    ASSERT_EQ(Run(folder, L"-s"), 0);
+    // The batch file's first line makes it wait two seconds: time enough to read it.
+    std::string batch;
+    ASSERT_TRUE(ReadBytes(BatchFilePath(), batch)) << "no batch file";
+    EXPECT_FALSE(batchProcesses_.empty()) << "the batch file was not started";
+
+    for (const wchar_t* gone : {L"Zorvex.exe", L"readme.txt", L"Caf\u00e9 notes.txt", L"sub", L"zorvex.gid",
+                                L"zorvex.fts", L"Uninstall.lst"})
+        EXPECT_FALSE(Exists(folder + L"\\" + gone)) << testing::PrintToString(std::wstring(gone));
+    EXPECT_EQ(PendingDeletions().size(), pendingBefore);
+
+    EXPECT_EQ(batch, ExpectedBatch(folder + L"\\Uninstall.exe", folder, true));
+    // What cmd needs, spelled out: a CJK name in its short form, é as its OEM byte, '%' doubled.
+    if (folder.find(L'\u4e2d') != std::wstring::npos) {
+        for (char c : batch)
+            EXPECT_LT(static_cast<unsigned char>(c), 0x80u) << batch;
+    } else if (folder.find(L'\u00e9') != std::wstring::npos && GetOEMCP() == 437) {
+        EXPECT_NE(batch.find("\\Caf\x82 50%% Tools\\Uninstall.exe\" /wait\r\n"), std::string::npos) << batch;
+    }
+
+    ASSERT_TRUE(BatchFinished());
+    EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_FALSE(Exists(BatchFilePath()));
+}
+
+INSTANTIATE_TEST_SUITE_P(InstallFolders, SilentUninstall,
+                         testing::Values(L"Zorvex", L"Caf\u00e9 50% Tools", L"50% Caf\u00e9 \u4e2d\u6587"));
+
+TEST_F(UninstallRun, FilesInUseAreRenamedOrScheduledButNeverTheProgramOrTheList)
+{
+    std::wstring folder = Install(L"Files In Use",
+                                  "shellext.dll\nother.dll\nlocked.dat\nplain.txt\nUninstall.exe\nUninstall.lst\n");
+    std::wstring probe = BinDir() + L"\\tests\\zvx_probe.dll";
+    ASSERT_TRUE(CopyFileW(probe.c_str(), (folder + L"\\shellext.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(probe.c_str(), (folder + L"\\other.dll").c_str(), FALSE));
+    Put(folder, L"shellext.dll.0.tmp", "left from an earlier run");
+    Put(folder, L"locked.dat");
+    Put(folder, L"plain.txt");
+    LoadLibraryFrom(folder + L"\\shellext.dll");
+    LoadLibraryFrom(folder + L"\\other.dll");
+    HoldOpenWithoutDeleteSharing(folder + L"\\locked.dat");
+
+    ASSERT_EQ(Run(folder, L"-s"), 0);
+
+    EXPECT_FALSE(Exists(folder + L"\\plain.txt"));
+    EXPECT_FALSE(Exists(folder + L"\\shellext.dll"));
+    EXPECT_TRUE(Exists(folder + L"\\shellext.dll.1.tmp"));
+    EXPECT_TRUE(IsPendingDeletion(folder + L"\\shellext.dll.1.tmp"));
+    EXPECT_FALSE(Exists(folder + L"\\other.dll"));
+    EXPECT_TRUE(Exists(folder + L"\\other.dll.0.tmp"));
+    EXPECT_TRUE(IsPendingDeletion(folder + L"\\other.dll.0.tmp"));
+    EXPECT_TRUE(Exists(folder + L"\\locked.dat"));
+    EXPECT_TRUE(IsPendingDeletion(folder + L"\\locked.dat"));
+    EXPECT_FALSE(Exists(folder + L"\\locked.dat.0.tmp"));
+
+    EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe.0.tmp"));
+    EXPECT_FALSE(Exists(folder + L"\\Uninstall.lst.0.tmp"));
+    EXPECT_FALSE(Exists(folder + L"\\Uninstall.lst"));
+    for (const std::wstring& name : PendingDeletions()) {
+        EXPECT_EQ(name.find(L"Uninstall.exe"), std::wstring::npos) << testing::PrintToString(name);
+        EXPECT_EQ(name.find(L"Uninstall.lst"), std::wstring::npos) << testing::PrintToString(name);
+    }
+    // Silent: the folder is not scheduled, whatever its name.
+    EXPECT_FALSE(IsPendingDeletion(folder));
+    ASSERT_TRUE(BatchFinished());
+    EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
+}
+
+TEST_F(UninstallRun, EntriesReachingOutsideTheFolderAreLeftAlone)
+{
+    std::wstring outside = root_ + L"\\outside";
+    ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
+    const std::vector<std::wstring> victims = {L"v1.txt", L"v2.txt", L"v3.txt", L"v4.txt",
+                                               L"v5.txt", L"v6.txt", L"v7.txt"};
+    for (const std::wstring& victim : victims) {
+        Put(outside, victim);
+        ASSERT_TRUE(SetFileAttributesW((outside + L"\\" + victim).c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    std::string outsideAnsi = Narrow(outside, CP_ACP);
+    std::string outsideRooted = outsideAnsi.substr(2);   // without "C:"
+    std::string longLine = std::string(2047, 'x') + "kept3.txt";
+    std::string list = "..\\outside\\v1.txt\n"
+                       "sub\\..\\..\\outside\\v2.txt\n" +
+                       outsideAnsi + "\\v3.txt\n" + outsideRooted + "\\v4.txt\n" +
+                       "C:..\\outside\\v5.txt\n"
+                       "../outside/v6.txt\n"
+                       ".. \\outside\\v7.txt\n"
+                       "..\\outside\n"
+                       "kept1.txt::$DATA\n" +
+                       std::string("kept2.txt\0junk\n", 15) + longLine + "\r\n" + "gone.txt\n";
+    std::wstring folder = Install(L"Escapes", list);
+    Put(folder, L"sub\\x.txt");
+    for (const wchar_t* kept : {L"kept1.txt", L"kept2.txt", L"kept3.txt", L"gone.txt"})
+        Put(folder, kept);
+
+    ASSERT_EQ(Run(folder, L"-s"), 0);
+
+    for (const std::wstring& victim : victims) {
+        std::wstring path = outside + L"\\" + victim;
+        EXPECT_TRUE(Exists(path)) << testing::PrintToString(victim);
+        // Not even touched: its read-only attribute was never cleared.
+        EXPECT_NE(Attributes(path) & FILE_ATTRIBUTE_READONLY, 0u) << testing::PrintToString(victim);
+    }
+    // A stream name, a line holding a NUL byte and the pieces of an over-long line are no entries.
+    for (const wchar_t* kept : {L"kept1.txt", L"kept2.txt", L"kept3.txt"})
+        EXPECT_TRUE(Exists(folder + L"\\" + kept)) << testing::PrintToString(std::wstring(kept));
+    EXPECT_FALSE(Exists(folder + L"\\gone.txt"));
+    ASSERT_TRUE(BatchFinished());
+    for (const std::wstring& victim : victims)
+        SetFileAttributesW((outside + L"\\" + victim).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The run's link fixture: C:\zvx-link-fixture\Install\link is a symbolic link
+// to C:\zvx-link-fixture\Outside, made on the host side (Wine cannot make one),
+// which Wine reports as a reparse point.
+TEST_F(UninstallRun, EntriesThroughALinkedFolderAreLeftAlone)
+{
+    const std::wstring fixture = L"C:\\zvx-link-fixture";
+    std::wstring folder = fixture + L"\\Install";
+    std::wstring outside = fixture + L"\\Outside";
+    ASSERT_NE(Attributes(folder + L"\\link") & FILE_ATTRIBUTE_REPARSE_POINT, 0u)
+        << "the link fixture (tests/program_links.sh) did not run";
+    ASSERT_NE(Attributes(folder + L"\\link"), INVALID_FILE_ATTRIBUTES);
+    Put(outside, L"victim.txt");
+    Put(outside, L"sub\\victim2.txt");
+    ASSERT_TRUE(CopyFileW((BinDir() + L"\\Uninstall.exe").c_str(), (folder + L"\\Uninstall.exe").c_str(), FALSE));
+    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "link\\victim.txt\nlink/sub/victim2.txt\nlink\\sub\n"));
+
+    ASSERT_EQ(Run(folder, L"-s"), 0);
+    ASSERT_TRUE(BatchFinished());
+
+    EXPECT_TRUE(Exists(outside + L"\\victim.txt"));
+    EXPECT_TRUE(Exists(outside + L"\\sub\\victim2.txt"));
+    EXPECT_TRUE(Exists(outside + L"\\sub"));
+    EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
+    EXPECT_FALSE(Exists(folder + L"\\Uninstall.lst"));
+    DeleteFileW((outside + L"\\sub\\victim2.txt").c_str());
+    DeleteFileW((outside + L"\\victim.txt").c_str());
+}
+
+TEST_F(UninstallRun, MsiRemovesNoFileAndWritesNoBatchFile)
+{
+    std::wstring folder = Install(L"Zorvex", "Zorvex.exe\nUninstall.exe\nUninstall.lst\n");
+    Put(folder, L"Zorvex.exe");
+    Put(folder, L"zorvex.gid");
+    ASSERT_EQ(Run(folder, L"-msi -s"), 0);
+    ExpectNothingRemoved(folder, {L"Zorvex.exe", L"zorvex.gid", L"Uninstall.lst", L"Uninstall.exe"});
+}
+
+TEST_F(UninstallRun, MissingListIsReportedEvenWhenSilentAndChangesNothing)
+{
+    for (const wchar_t* arguments : {L"-s", L""}) {
+        std::wstring folder = Install(L"Zorvex", "");
+        ASSERT_TRUE(DeleteFileW((folder + L"\\Uninstall.lst").c_str()));
+        Put(folder, L"Zorvex.exe");
+        Put(folder, L"zorvex.gid");
+        ChildProcess child;
+        Start(child, folder, arguments);
+        HWND box = NextBox(child);
+        ASSERT_NE(box, nullptr);
+        if (arguments[0] == 0) {
+            EXPECT_EQ(MessageBoxText(box), OwnText(IDS_CONTINUEUNINSTALL));
+            ASSERT_TRUE(PressButton(box, IDYES));
+            box = NextBox(child, box);
+            ASSERT_NE(box, nullptr);
+        }
+        std::wstring text = MessageBoxText(box);
+        EXPECT_NE(text.find(L"Uninstall.lst"), std::wstring::npos) << testing::PrintToString(text);
+        EXPECT_EQ(WindowText(box), OwnText(IDS_UNINSTALLZVX));
+        ASSERT_TRUE(PressButton(box, IDOK));
+        EXPECT_EQ(Finish(child), 0);
+        ExpectNothingRemoved(folder, {L"Zorvex.exe", L"zorvex.gid", L"Uninstall.exe"});
+    }
+}
+
+// A translated format is used only when it takes exactly one string.
+TEST_F(UninstallRun, TranslatedFormatsWithOtherConversionsAreReplacedByTheProgramsOwn)
+{
+    struct Case {
+        const char* format;
+        bool used;
+    };
+    for (const Case& c : {Case{"Liste %s fehlt (100%%)", true}, Case{"Liste %d %s %n fehlt", false}}) {
+        std::wstring folder = Install(L"Translated", "");
+        ASSERT_TRUE(DeleteFileW((folder + L"\\Uninstall.lst").c_str()));
+        Put(folder, L"uninstall.lng",
+            std::string("***messages***\r\n:STRINGS\r\nIDS_UNINSTALLZVX \"Zorvex entfernen\"\r\n") +
+                "IDS_CANNOTOPENLIST \"" + c.format + "\"\r\n");
+        ChildProcess child;
+        Start(child, folder, L"-s");
+        HWND box = NextBox(child);
+        ASSERT_NE(box, nullptr) << c.format;
+        EXPECT_EQ(WindowText(box), L"Zorvex entfernen") << "the language file was not read";
+        std::wstring expected = c.used ? L"Liste Uninstall.lst fehlt (100%)" : OwnText(IDS_CANNOTOPENLIST);
+        if (!c.used)
+            expected.replace(expected.find(L"%s"), 2, L"Uninstall.lst");
+        EXPECT_EQ(MessageBoxText(box), expected) << c.format;
+        ASSERT_TRUE(PressButton(box, IDOK));
+        EXPECT_EQ(Finish(child), 0) << c.format;
+    }
+}
+
+TEST_F(UninstallRun, NoAtTheQuestionChangesNothing)
+{
+    std::wstring folder = Install(L"Zorvex", "Zorvex.exe\nUninstall.exe\nUninstall.lst\n");
+    Put(folder, L"Zorvex.exe");
+    Put(folder, L"zorvex.fts");
+    ChildProcess child;
+    Start(child, folder, L"");
+    HWND box = NextBox(child);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), OwnText(IDS_CONTINUEUNINSTALL));
+    EXPECT_EQ(WindowText(box), OwnText(IDS_UNINSTALLZVX));
+    EXPECT_EQ(ButtonIds(box).size(), 2u);
+    ASSERT_TRUE(PressButton(box, IDNO));
+    EXPECT_EQ(Finish(child), 0);
+    ExpectNothingRemoved(folder, {L"Zorvex.exe", L"zorvex.fts", L"Uninstall.lst"});
+}
+
+TEST_F(UninstallRun, RestartNoticeAppearsOnceAndAFolderNamedZorvexIsScheduled)
+{
+    std::wstring folder = Install(L"zorvex", "locked1.dat\nlocked2.dat\nplain.txt\nUninstall.exe\nUninstall.lst\n");
+    for (const wchar_t* file : {L"locked1.dat", L"locked2.dat", L"plain.txt"})
+        Put(folder, file);
+    HoldOpenWithoutDeleteSharing(folder + L"\\locked1.dat");
+    HoldOpenWithoutDeleteSharing(folder + L"\\locked2.dat");
+
+    ChildProcess child;
+    Start(child, folder, L"");
+    HWND question = NextBox(child);
+    ASSERT_NE(question, nullptr);
+    ASSERT_TRUE(PressButton(question, IDYES));
+    HWND notice = NextBox(child, question);
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(MessageBoxText(notice), OwnText(IDS_REBOOTREQUIRED));
+    EXPECT_EQ(WindowText(notice), OwnText(IDS_UNINSTALLZVX));
+    ASSERT_TRUE(PressButton(notice, IDOK));
+    EXPECT_EQ(NextBox(child, notice), nullptr) << "a second notice";
+    EXPECT_EQ(Finish(child), 0);
+
+    std::string batch;
+    ASSERT_TRUE(ReadBytes(BatchFilePath(), batch));
+    EXPECT_EQ(batch, ExpectedBatch(folder + L"\\Uninstall.exe", folder, false));
+    EXPECT_TRUE(IsPendingDeletion(folder + L"\\locked1.dat"));
+    EXPECT_TRUE(IsPendingDeletion(folder + L"\\locked2.dat"));
+    EXPECT_TRUE(IsPendingDeletion(folder));
+    EXPECT_FALSE(Exists(folder + L"\\plain.txt"));
+    ASSERT_TRUE(BatchFinished());
+    EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
+}
+
+TEST_F(UninstallRun, WarningShowsItsTextWithTheProgramPath)
+{
+    std::wstring folder = Install(L"Left Behind", "");
+    ChildProcess child;
+    Start(child, folder, L"/warning");
+    HWND box = NextBox(child);
+    ASSERT_NE(box, nullptr);
+    std::wstring program = folder + L"\\Uninstall.exe";
+    std::wstring second = OwnText(IDS_UNINSTALLSHOULDDELETE);
+    second.replace(second.find(L"%s"), 2, program);
+    EXPECT_EQ(MessageBoxText(box), OwnText(IDS_UNINSTALLCOMPLETED) + L"\n" + second);
+    EXPECT_EQ(WindowText(box), OwnText(IDS_UNINSTALLZVX));
+    ASSERT_TRUE(PressButton(box, IDOK));
+    EXPECT_EQ(Finish(child), 0);
+    // Neither mode ran.
+    ExpectNothingRemoved(folder, {L"Uninstall.lst"});
+}
+
+TEST_F(UninstallRun, WaitAloneSleepsAndRunsNeitherMode)
+{
+    std::wstring folder = Install(L"Zorvex", "Zorvex.exe\n");
+    Put(folder, L"Zorvex.exe");
+    ChildProcess child;
+    DWORD start = GetTickCount();
+    Start(child, folder, L"-wait");
+    EXPECT_EQ(WaitForProcessWindow(child, L"#32770", kRunTimeoutMs), nullptr);
+    EXPECT_EQ(Finish(child), 0);
+    DWORD spent = GetTickCount() - start;
+    EXPECT_GE(spent, 2000u);
+    EXPECT_LT(spent, 15000u);
+    ExpectNothingRemoved(folder, {L"Zorvex.exe", L"Uninstall.lst"});
+}
+
+TEST_F(UninstallRun, UnknownSwitchRunsNeitherMode)
+{
+    std::wstring folder = Install(L"Zorvex", "Zorvex.exe\n");
+    Put(folder, L"Zorvex.exe");
+    for (const wchar_t* arguments : {L"-x", L"-s /", L"-ini"}) {
+        ChildProcess child;
+        Start(child, folder, arguments);
+        EXPECT_EQ(WaitForProcessWindow(child, L"#32770", kRunTimeoutMs), nullptr) << arguments;
+        EXPECT_EQ(Finish(child), 0) << arguments;
+        ExpectNothingRemoved(folder, {L"Zorvex.exe", L"Uninstall.lst"});
+    }
+}
+
+}  // namespace

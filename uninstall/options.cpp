@@ -1,0 +1,108 @@
+#include "uninstall/options.h"
+
+#include <windows.h>
+
+#include "common/base/strings.h"
+#include "common/localization/messages.h"
+#include "resources/resource.h"
+#include "uninstall/program.h"
+
+CommandOptions& GetCommandOptions()
+{
+    static CommandOptions options = {};
+    return options;
+}
+
+static bool IsBlank(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+const wchar_t* NextArgument(const wchar_t* position, wchar_t* buffer, size_t capacity)
+{
+    while (IsBlank(*position))
+        position++;
+    if (*position == 0)
+        return nullptr;
+    size_t stored = 0;
+    bool inQuotes = false;
+    for (; *position != 0 && (inQuotes || !IsBlank(*position)); position++) {
+        wchar_t c = *position;
+        if (c == L'"') {
+            if (position[1] != L'"') {
+                inQuotes = !inQuotes;
+                continue;
+            }
+            position++;   // "" stands for one literal quote
+        }
+        if (buffer != nullptr && stored + 1 < capacity)
+            buffer[stored++] = c;
+    }
+    if (buffer != nullptr && capacity > 0)
+        buffer[stored] = 0;
+    return position;
+}
+
+int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n)
+{
+    // A side shorter than n is compared with its terminator, so "ini" never
+    // matches "init" while "setupX" matches "setup".
+    size_t countA = wcsnlen(a, n);
+    size_t countB = wcsnlen(b, n);
+    countA = countA < n ? countA + 1 : n;
+    countB = countB < n ? countB + 1 : n;
+    int r = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE | SORT_STRINGSORT, a, static_cast<int>(countA), b,
+                           static_cast<int>(countB));
+    return r == 0 ? -2 : r - CSTR_EQUAL;
+}
+
+// Told by the self-removal batch file when it could not delete the program.
+static void ShowUninstallWarning()
+{
+    wchar_t programPath[kMaxPathChars];
+    GetProgramPath(programPath, kMaxPathChars);
+    wchar_t text[512];
+    FormatString(text, 512, L"%s\n", MessageText(IDS_UNINSTALLCOMPLETED));
+    size_t used = wcslen(text);
+    // The second message gets what room is left; the box shows a cut text as it is.
+    FormatMessageWithString(IDS_UNINSTALLSHOULDDELETE, programPath, text + used, 512 - used);
+    ShowMessageBox(nullptr, text, MessageText(IDS_UNINSTALLZVX), MB_ICONINFORMATION | MB_SETFOREGROUND);
+}
+
+void ParseOptions(bool sfxcmdPass, const wchar_t* text, bool& setupRequested, bool& uninstallRequested)
+{
+    CommandOptions& options = GetCommandOptions();
+    constexpr size_t kArgumentChars = 1024;
+    wchar_t argument[kArgumentChars];
+    unsigned switches = 0;
+    for (const wchar_t* position = text; (position = NextArgument(position, argument, kArgumentChars)) != nullptr;) {
+        if (argument[0] != L'-' && argument[0] != L'/')
+            continue;
+        // argument[2] is read only when argument[1] is a letter, so never past the terminator.
+        if (UpperChar(argument[1]) == L'S' && !IsAsciiLetter(argument[2])) {
+            options.Silent = true;
+            continue;
+        }
+        const wchar_t* name = argument + 1;
+        // Like the silent switch, msi leaves the choice of mode alone: "-msi -s"
+        // is the uninstall that keeps the files, not a run that does nothing.
+        bool isMsi = CompareNoCasePrefix(name, L"msi", 3) == 0;
+        if (!isMsi)
+            switches++;
+        if (sfxcmdPass)
+            continue;
+        if (CompareNoCasePrefix(name, L"setup", 5) == 0)
+            setupRequested = true;
+        else if (isMsi)
+            options.Msi = true;
+        else if (CompareNoCasePrefix(name, L"init", 4) == 0)
+            CopyString(options.InitText, argument + 5, sizeof options.InitText / sizeof options.InitText[0]);
+        else if (CompareNoCasePrefix(name, L"wait", 4) == 0)
+            Sleep(2000);
+        else if (CompareNoCasePrefix(name, L"noexplorer", 4) == 0)
+            options.NoExplorer = true;
+        else if (CompareNoCasePrefix(name, L"warning", 7) == 0)
+            ShowUninstallWarning();
+    }
+    uninstallRequested = switches == 0 && !sfxcmdPass;
+}

@@ -1,0 +1,387 @@
+#include "uninstall/uninstall_run.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <new>
+
+#include "common/base/file.h"
+#include "common/base/paths.h"
+#include "common/base/scoped.h"
+#include "common/base/strings.h"
+#include "common/localization/messages.h"
+#include "resources/resource.h"
+#include "uninstall/options.h"
+#include "uninstall/path_retry.h"
+#include "uninstall/program.h"
+
+static const wchar_t kListName[] = L"Uninstall.lst";
+static const wchar_t kBatchName[] = L"Uninstall_Zvx.Bat";
+// A list line holds at most 2047 bytes before its line feed.
+constexpr size_t kListLineBytes = 2048;
+constexpr size_t kKeptTextChars = 256;
+// A path of kMaxPathChars - 1 characters with every one of them a doubled '%'.
+constexpr size_t kBatchPathChars = 2 * kMaxPathChars;
+
+// The list, read line by line from its start in every deletion pass.
+struct ListReader {
+    File file;
+    char block[8192];
+    uint32_t blockUsed = 0;
+    uint32_t blockNext = 0;
+};
+
+static void RewindList(ListReader& list)
+{
+    list.file.Seek(0);
+    list.blockUsed = 0;
+    list.blockNext = 0;
+}
+
+// The next line, without its line feed, into line; false at the end of the list.
+// A line that does not fit is read on to its end and answered with whole false:
+// its pieces are not entries.
+static bool ReadListLine(ListReader& list, char* line, size_t capacity, size_t& length, bool& whole)
+{
+    length = 0;
+    whole = true;
+    bool any = false;
+    for (;;) {
+        if (list.blockNext == list.blockUsed) {
+            int got = list.file.Read(list.block, sizeof list.block);
+            if (got <= 0)
+                break;
+            list.blockUsed = static_cast<uint32_t>(got);
+            list.blockNext = 0;
+        }
+        char c = list.block[list.blockNext++];
+        any = true;
+        if (c == '\n')
+            break;
+        if (length + 1 < capacity)
+            line[length++] = c;
+        else
+            whole = false;
+    }
+    line[length] = 0;
+    return any;
+}
+
+static bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+bool IsConfinedEntryName(const wchar_t* entry)
+{
+    if (IsSeparator(entry[0]) || wcschr(entry, L':') != nullptr)
+        return false;
+    // A component of dots and blanks only may be resolved to the parent
+    // (Windows drops trailing dots and blanks), so none is accepted.
+    const wchar_t* component = entry;
+    for (const wchar_t* p = entry;; p++) {
+        if (*p != 0 && !IsSeparator(*p))
+            continue;
+        bool dotsAndBlanks = p > component;
+        bool hasDot = false;
+        for (const wchar_t* q = component; q < p; q++) {
+            hasDot = hasDot || *q == L'.';
+            dotsAndBlanks = dotsAndBlanks && (*q == L'.' || *q == L' ');
+        }
+        if (dotsAndBlanks && hasDot)
+            return false;
+        if (*p == 0)
+            return true;
+        component = p + 1;
+    }
+}
+
+// True when a folder between the install folder and the entry is a junction or
+// a symbolic link: what the entry names would then lie elsewhere.
+static bool PassesThroughLink(wchar_t* entry, size_t folderLength)
+{
+    for (size_t i = folderLength; entry[i] != 0; i++) {
+        if (!IsSeparator(entry[i]))
+            continue;
+        wchar_t separator = entry[i];
+        entry[i] = 0;
+        DWORD attributes = GetAttributes(entry);
+        entry[i] = separator;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return true;
+    }
+    return false;
+}
+
+// Makes entry (which holds the install folder in its first folderLength
+// characters) name the entry of one list line. False when the line names nothing
+// this run may touch: empty, holding a NUL byte, not convertible, too long, or
+// reaching outside the install folder. The list comes from outside the program,
+// and an elevated uninstaller must not delete system files because of it.
+static bool EntryFromLine(char* line, size_t length, wchar_t* entry, size_t folderLength)
+{
+    while (length > 0 && (line[length - 1] == ' ' || line[length - 1] == '\t' || line[length - 1] == '\r' ||
+                          line[length - 1] == '\n'))
+        line[--length] = 0;
+    if (length == 0 || strlen(line) != length)
+        return false;
+    if (!WideFromAnsi(line, entry + folderLength, kMaxPathChars - folderLength))
+        return false;
+    return IsConfinedEntryName(entry + folderLength) && !PassesThroughLink(entry, folderLength);
+}
+
+// Renames a file in use to a free numbered name, when it can, and schedules it
+// for deletion at the next restart.
+static void ScheduleForRestart(const wchar_t* entry)
+{
+    wchar_t temporary[kMaxPathChars];
+    bool named = false;
+    for (unsigned n = 0; n < 1000; n++) {
+        // A cut name would name another file: the entry then keeps its own.
+        named = FormatString(temporary, kMaxPathChars, L"%s.%u.tmp", entry, n) >= 0;
+        if (!named || GetAttributes(temporary) == INVALID_FILE_ATTRIBUTES)
+            break;
+    }
+    const wchar_t* name = entry;
+    if (named && WithExtendedRetry(entry, temporary, [](const wchar_t* from, const wchar_t* to) {
+            return MoveFileW(from, to) != FALSE;
+        }))
+        name = temporary;
+    WithExtendedRetry(name, [](const wchar_t* path) {
+        return MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    });
+}
+
+// One entry of a deletion pass; true when it was removed now.
+static bool RemoveEntry(const wchar_t* entry, const wchar_t* programName, bool& rebootNeeded)
+{
+    DWORD attributes = GetAttributes(entry);
+    // A listed link goes as a link; its attributes may be those of its target,
+    // which lies outside and keeps them.
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        SetAttributes(entry, 0);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return WithExtendedRetry(entry, [](const wchar_t* path) { return RemoveDirectoryW(path) != FALSE; });
+    if (RemoveFile(entry))
+        return true;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    // The program and the list are in use by this run; the batch file and the
+    // end of the run remove them.
+    const wchar_t* name = NamePart(entry);
+    if (CompareNoCase(name, programName) == 0 || CompareNoCase(name, kListName) == 0)
+        return false;
+    rebootNeeded = true;
+    ScheduleForRestart(entry);
+    return false;
+}
+
+// Passes over the list until one removes nothing, so that a folder listed before
+// its files goes in a later pass. entry holds the install folder with its
+// trailing separator. True when a file was left for the next restart.
+static bool DeletionPasses(ListReader& list, wchar_t* entry, const wchar_t* programName)
+{
+    size_t folderLength = wcslen(entry);
+    bool rebootNeeded = false;
+    char line[kListLineBytes];
+    for (;;) {
+        unsigned removed = 0;
+        size_t length;
+        bool whole;
+        while (ReadListLine(list, line, kListLineBytes, length, whole)) {
+            if (whole && EntryFromLine(line, length, entry, folderLength) &&
+                RemoveEntry(entry, programName, rebootNeeded))
+                removed++;
+        }
+        if (removed == 0)
+            return rebootNeeded;
+        RewindList(list);
+    }
+}
+
+// The conversion of WriteBatchLine; the byte count, or -1 when a character has
+// no form in the OEM code page.
+static int OemBytes(const wchar_t* text, int count, char* bytes, int capacity)
+{
+    UINT codePage = GetOEMCP();
+    bool utf8 = codePage == CP_UTF8;
+    BOOL usedDefault = FALSE;
+    int n = WideCharToMultiByte(codePage, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, text, count, bytes,
+                                capacity, nullptr, utf8 ? nullptr : &usedDefault);
+    return n <= 0 || usedDefault ? -1 : n;
+}
+
+bool WriteBatchLine(File& stream, const wchar_t* text)
+{
+    size_t count = wcslen(text);
+    if (count == 0)
+        return true;
+    // Up to three bytes for one UTF-16 unit, whatever the OEM code page is.
+    if (count > (INT_MAX - 4) / 3)
+        return false;
+    int capacity = static_cast<int>(count) * 3 + 4;
+    std::unique_ptr<char[]> bytes(new (std::nothrow) char[capacity]);
+    if (!bytes)
+        return false;
+    int n = OemBytes(text, static_cast<int>(count), bytes.get(), capacity);
+    return n > 0 && stream.Write(bytes.get(), static_cast<uint32_t>(n));
+}
+
+// path as a batch line must spell it: in its short form when the long one has
+// characters that the OEM code page lacks, and with every '%' doubled, which cmd
+// would otherwise expand or drop. False when no spelling names it whole.
+static bool BatchPathText(const wchar_t* path, wchar_t* text)
+{
+    if (wcsnlen(path, kMaxPathChars) >= kMaxPathChars)
+        return false;
+    const wchar_t* spelled = path;
+    wchar_t shortPath[kMaxPathChars];
+    if (OemBytes(path, -1, nullptr, 0) < 0) {
+        DWORD length = GetShortPathNameW(path, shortPath, kMaxPathChars);
+        if (length == 0 || length >= kMaxPathChars || OemBytes(shortPath, -1, nullptr, 0) < 0)
+            return false;
+        spelled = shortPath;
+    }
+    size_t out = 0;
+    for (const wchar_t* p = spelled; *p != 0; p++) {
+        if (*p == L'%')
+            text[out++] = L'%';
+        text[out++] = *p;
+    }
+    text[out] = 0;
+    return true;
+}
+
+// One line from a format with up to three string arguments, in a buffer sized
+// from them, so that it is never cut.
+static bool WriteFormattedLine(File& batch, const wchar_t* format, const wchar_t* a, const wchar_t* b = L"",
+                               const wchar_t* c = L"")
+{
+    size_t capacity = wcslen(format) + wcslen(a) + wcslen(b) + wcslen(c) + 1;
+    std::unique_ptr<wchar_t[]> line(new (std::nothrow) wchar_t[capacity]);
+    return line && FormatString(line.get(), capacity, format, a, b, c) >= 0 && WriteBatchLine(batch, line.get());
+}
+
+bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, bool silent, wchar_t* batchPath,
+                      size_t capacity)
+{
+    DWORD size = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
+    DWORD length = GetTempPathW(size, batchPath);
+    if (length == 0 || length >= size || !AppendString(batchPath, kBatchName, capacity))
+        return false;
+    // A batch file that is not closed after its last line is deleted again by File.
+    File batch;
+    if (!batch.Create(batchPath, 0))
+        return false;
+    wchar_t program[kBatchPathChars];
+    wchar_t folder[kBatchPathChars];
+    wchar_t self[kBatchPathChars];
+    if (!BatchPathText(programPath, program) || !BatchPathText(folderPath, folder) ||
+        !BatchPathText(batchPath, self))
+        return false;
+    bool whole = WriteFormattedLine(batch, L"\"%s\" /wait\r\n", program);
+    for (int i = 0; i < 5 && whole; i++)
+        whole = WriteFormattedLine(batch, L"del \"%s\"\r\nrd \"%s\"\r\nif not exist \"%s\" goto done\r\n", program,
+                                   folder, program);
+    whole = whole && WriteBatchLine(batch, L":done\r\n");
+    if (!silent)
+        whole = whole && WriteFormattedLine(batch, L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
+    whole = whole && WriteFormattedLine(batch, L"del \"%s\"\r\n", self);
+    return whole && batch.Close();
+}
+
+// Starts the batch file hidden through the command interpreter and does not wait.
+static void StartBatch(const wchar_t* batchPath)
+{
+    wchar_t comspec[kMaxPathChars];
+    if (!ReadEnvironmentVariable(L"COMSPEC", comspec, kMaxPathChars) || comspec[0] == 0)
+        return;
+    // The interpreter is named as the application too, and quoted when it holds
+    // a blank, so that a value with blanks cannot start another program.
+    const wchar_t* format = wcschr(comspec, L' ') != nullptr ? L"\"%s\" /c \"%s\"" : L"%s /c \"%s\"";
+    wchar_t commandLine[2 * kMaxPathChars + 16];
+    if (FormatString(commandLine, sizeof commandLine / sizeof commandLine[0], format, comspec, batchPath) < 0)
+        return;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    // The batch process inherits the current directory; it must not hold the
+    // install folder, which the batch file removes.
+    SetCurrentDirectoryW(L"..");
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(comspec, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        ScopedHandle processHandle(process.hProcess);
+        ScopedHandle threadHandle(process.hThread);
+    }
+}
+
+void RunUninstall()
+{
+    const CommandOptions& options = GetCommandOptions();
+
+    // Without the whole path and the install folder as current directory, the
+    // relative names below would be read and deleted wherever the caller left us.
+    wchar_t programPath[kMaxPathChars];
+    if (!GetProgramPath(programPath, kMaxPathChars))
+        return;
+    wchar_t entry[kMaxPathChars];
+    CopyString(entry, programPath, kMaxPathChars);
+    wchar_t* lastSeparator = wcsrchr(entry, L'\\');
+    if (lastSeparator == nullptr)
+        return;
+    if (lastSeparator > entry && lastSeparator[-1] == L':')
+        lastSeparator[1] = 0;
+    else
+        lastSeparator[0] = 0;
+    if (!SetCurrentDirectoryW(entry))
+        return;
+    AppendSeparator(entry, kMaxPathChars);
+
+    if (!options.Silent && ShowMessageBox(nullptr, MessageText(IDS_CONTINUEUNINSTALL), MessageText(IDS_UNINSTALLZVX),
+                                          MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES)
+        return;
+
+    ListReader list;
+    if (!list.file.Open(kListName, 0)) {
+        wchar_t text[200];
+        FormatMessageWithString(IDS_CANNOTOPENLIST, kListName, text, 200);
+        ShowMessageBox(nullptr, text, MessageText(IDS_UNINSTALLZVX), MB_ICONERROR | MB_SETFOREGROUND);
+        return;
+    }
+    wchar_t rebootText[kKeptTextChars];
+    wchar_t caption[kKeptTextChars];
+    CopyString(rebootText, MessageText(IDS_REBOOTREQUIRED), kKeptTextChars);
+    CopyString(caption, MessageText(IDS_UNINSTALLZVX), kKeptTextChars);
+
+    // The shell integration is removed at this point: it still reads texts and
+    // settings, and must be gone before any of the product's files are.
+    UnloadLanguageLibrary();
+    if (options.Msi)
+        return;
+
+    for (const wchar_t* helpIndex : {L"zorvex.gid", L"zorvex.fts"}) {
+        SetAttributes(helpIndex, 0);
+        RemoveFile(helpIndex);
+    }
+    bool rebootNeeded = DeletionPasses(list, entry, NamePart(programPath));
+    list.file.Close();
+    RemoveFile(kListName);
+
+    wchar_t folderPath[kMaxPathChars];
+    DWORD length = GetCurrentDirectoryW(kMaxPathChars, folderPath);
+    if (length == 0 || length >= kMaxPathChars)
+        return;
+    if (rebootNeeded && !options.Silent) {
+        ShowMessageBox(nullptr, rebootText, caption, MB_ICONINFORMATION | MB_SETFOREGROUND);
+        if (CompareNoCase(NamePart(folderPath), L"Zorvex") == 0)
+            MoveFileExW(folderPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+
+    wchar_t batchPath[kMaxPathChars];
+    if (SelfRemovalBatch(programPath, folderPath, options.Silent, batchPath, kMaxPathChars))
+        StartBatch(batchPath);
+}
