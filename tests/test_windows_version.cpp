@@ -108,7 +108,7 @@ TEST_F(VersionProbes, RealWmiNameDecidesForHighBuildNumbers)
 TEST_F(VersionProbes, WineWindows10Setting)
 {
     if (!testsupport::IsWindows10Child()) {
-        EXPECT_EQ(0, testsupport::RunSelfUnderWindows10(L"VersionProbes.*", 120000));
+        EXPECT_EQ(0, testsupport::RunSelf(L"VersionProbes.*", L"windows10", true, 120000));
         return;
     }
     EXPECT_EQ(0x0A00u, WindowsVersion());

@@ -1,11 +1,15 @@
-// Helpers of the shell-integration tests: COM for the calling thread, and a
-// second run of this test executable under Wine's own Windows 10 setting.
+// Helpers of the shell-integration tests: COM for the calling thread, direct
+// registry access (never through the code under test), whole-tree exports and
+// restores, the product's files beside the test program and its shortcuts, and
+// a second run of this test executable under Wine's own Windows 10 setting or
+// with a settings file beside it.
 #pragma once
 
 #include <windows.h>
 #include <objbase.h>
 
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -26,13 +30,99 @@ private:
     bool ok_;
 };
 
-std::wstring SelfPath();
+// The code under test takes the running program's folder as the product's folder.
+// Called once before the tests (integration_fixture.h does), this copies the test
+// executable into the scratch folder C:\zvx-tests\<name>, runs the copy with the same
+// arguments, removes the folder and ends with the copy's exit code; in the copy it
+// returns at once. The tests then place the product's files in a folder of their own.
+bool RunFromScratchFolder();
 
-// Runs this executable again, only the tests of filter, with Wine reporting
+std::wstring SelfPath();
+// The folder of this test executable: the "program folder" of the code under test.
+std::wstring ProgramFolder();
+std::wstring InProgramFolder(const std::wstring& name);
+
+// ---- registry, straight through Win32 (view: 0 or KEY_WOW64_32KEY)
+bool SetString(HKEY root, const std::wstring& key, const std::wstring& name, const std::wstring& value,
+               REGSAM view = 0);
+bool SetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value);
+// The REG_SZ value; false when it is missing or of another type.
+bool GetString(HKEY root, const std::wstring& key, const std::wstring& name, std::wstring& value, REGSAM view = 0);
+// The text of a REG_SZ value, "<missing>" or "<type N>".
+std::wstring StringOf(HKEY root, const std::wstring& key, const std::wstring& name = L"", REGSAM view = 0);
+bool GetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& value);
+bool HasKey(HKEY root, const std::wstring& key, REGSAM view = 0);
+bool HasValue(HKEY root, const std::wstring& key, const std::wstring& name);
+void DeleteTree(HKEY root, const std::wstring& key, REGSAM view = 0);
+
+// Every value under a key tree as sorted lines "path | name | type | data";
+// a missing key gives no lines.
+std::vector<std::wstring> ExportTree(HKEY root, const std::wstring& key, REGSAM view = 0);
+// The registry the integration can touch: HKEY_LOCAL_MACHINE\Software (classes of
+// both views included) and HKEY_CURRENT_USER\Software.
+std::vector<std::wstring> ExportMachine();
+// Lines only in before ("- ...") and only in after ("+ ...").
+std::vector<std::wstring> Difference(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after);
+
+// The keys the product writes, captured once and put back exactly (deleted when
+// they did not exist), so that every test starts from the same machine. The
+// class keys of classIds are guarded in both registry views.
+class RegistryGuard {
+public:
+    explicit RegistryGuard(const std::vector<std::wstring>& classIds);
+    void Restore() const;
+
+    struct SavedValue {
+        std::wstring Name;
+        DWORD Type;
+        std::vector<BYTE> Data;
+    };
+    struct SavedKey {
+        std::wstring Path;  // below the tree's root key, parents before children
+        std::vector<SavedValue> Values;
+    };
+    struct SavedTree {
+        HKEY Root;
+        std::wstring Path;
+        REGSAM View;
+        std::vector<SavedKey> Keys;  // empty: the key did not exist
+    };
+
+private:
+    std::vector<SavedTree> saved_;
+};
+
+// ---- files
+// Creates a small file of that name beside the test program (a stand-in for a product file).
+bool PlaceProgramFile(const std::wstring& name, const std::string& bytes = "stand-in");
+// Removes every product file and log the tests place beside the test program.
+void RemoveProgramFiles();
+
+// Shell folders as Wine reports them.
+std::wstring ShellFolder(int csidl);
+// Deletes every shortcut and program group the product makes, on both desktops,
+// both Start menus and both program folders.
+void RemoveShortcuts();
+
+// A shortcut read back through IShellLinkW.
+struct ShortcutInfo {
+    bool Loaded = false;
+    std::wstring Target, Description, Icon, WorkingDirectory, Arguments;
+    int IconIndex = -1;
+};
+ShortcutInfo ReadShortcut(const std::wstring& path);
+
+// The names (not paths) in a folder, sorted; empty when it does not exist.
+std::vector<std::wstring> FolderEntries(const std::wstring& folder);
+
+// ---- second runs of this executable
+// Runs this executable again, only the tests of filter. With windows10, Wine reports
 // Windows 10 to it alone (HKCU\Software\Wine\AppDefaults\<exe>\Version, removed
 // afterwards; this process keeps the version it started with). The child sees
-// IsWindows10Child() true. Returns the child's exit code (-1: not started, -2: timed out).
-int RunSelfUnderWindows10(const std::wstring& filter, DWORD timeoutMs);
+// ChildMode() == mode. Returns the child's exit code (-1: not started, -2: timed out).
+int RunSelf(const std::wstring& filter, const std::wstring& mode, bool windows10, DWORD timeoutMs);
+// The mode this process was started in by RunSelf, empty in the first run.
+std::wstring ChildMode();
 bool IsWindows10Child();
 
 }  // namespace testsupport

@@ -3,6 +3,10 @@
 
 #include <cstddef>
 
+// Absolute key paths under HKEY_LOCAL_MACHINE (the leading '\' makes them absolute for the settings store).
+extern const wchar_t kAppPathsKey[];
+extern const wchar_t kUninstallKey[];
+
 // False when the first write was denied (nothing written; the apply sequence stops).
 bool WriteAppPaths();
 void WriteUninstallEntry();

@@ -13,6 +13,9 @@ struct AssociationRow {
 constexpr int kAssociationRows = 18;
 extern const AssociationRow AssociationTable[kAssociationRows];
 
+// Buffer for one extension of a list, terminator included.
+constexpr size_t kExtensionChars = 50;
+
 // Splits an extension list: the extension at *position into ext (capacity in
 // characters); advances *position; false when the list is done.
 bool NextExtension(const wchar_t*& position, wchar_t* ext, size_t capacity);

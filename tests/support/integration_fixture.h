@@ -1,0 +1,46 @@
+// The fixture of the shell-integration tests: every test starts and ends on the
+// same machine (the product's keys as captured before the first test, no
+// product files beside the test program, no shortcuts, the real version probes).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "tests/support/integration_support.h"
+#include "uninstall/integration/shell_extension.h"
+#include "uninstall/integration/windows_version.h"
+
+namespace testsupport {
+
+inline const bool kRunsFromScratchFolder = RunFromScratchFolder();
+
+class IntegrationTest : public ::testing::Test {
+protected:
+    static const RegistryGuard& Guard()
+    {
+        static const RegistryGuard guard({kShellExtClsid32, kShellExtClsid64});
+        return guard;
+    }
+    static void Clean()
+    {
+        Guard().Restore();
+        RemoveProgramFiles();
+        RemoveShortcuts();
+        SetWindowsVersionOverrideForTesting(nullptr);
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(com_.Ok());
+        Clean();
+    }
+    void TearDown() override { Clean(); }
+
+    static void PretendWindows(uint32_t major, uint32_t minor, uint32_t build, int wmi)
+    {
+        WindowsVersionOverride values = {major, minor, build, wmi};
+        SetWindowsVersionOverrideForTesting(&values);
+    }
+
+    ComApartment com_;
+};
+
+}  // namespace testsupport

@@ -1,0 +1,200 @@
+// Desktop, Start menu and program-group shortcuts in Wine's real shell folders,
+// read back through IShellLinkW.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <thread>
+
+#include "common/localization/language_file.h"
+#include "tests/support/integration_fixture.h"
+#include "tests/support/test_support.h"
+#include "tests/support/window_support.h"
+#include "uninstall/integration/shortcuts.h"
+
+namespace {
+
+using testsupport::FolderEntries;
+using testsupport::InProgramFolder;
+using testsupport::ReadShortcut;
+using testsupport::ShellFolder;
+using testsupport::ShortcutInfo;
+
+const wchar_t kDescription[] = L"Create, open and extract archives";
+
+class Shortcuts : public testsupport::IntegrationTest {
+protected:
+    void SetUp() override
+    {
+        IntegrationTest::SetUp();
+        ASSERT_TRUE(testsupport::PlaceProgramFile(L"Zorvex.exe"));
+        ASSERT_TRUE(testsupport::PlaceProgramFile(L"custom.ico"));
+        userDesktop_ = ShellFolder(CSIDL_DESKTOPDIRECTORY);
+        commonDesktop_ = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
+        ASSERT_FALSE(userDesktop_.empty());
+        ASSERT_FALSE(commonDesktop_.empty());
+        ASSERT_NE(userDesktop_, commonDesktop_);
+    }
+
+    std::wstring Exe() const { return InProgramFolder(L"Zorvex.exe"); }
+    std::wstring Icon() const { return InProgramFolder(L"custom.ico"); }
+
+    std::wstring userDesktop_, commonDesktop_;
+    IntegrationOptions none_ = {};
+};
+
+TEST_F(Shortcuts, ANewDesktopShortcutGoesToAllUsersAndIsRemovedThere)
+{
+    IntegrationOptions options = {};
+    options.DesktopLink = true;
+    UpdateShortcuts(options, nullptr, 0, Icon().c_str());
+    EXPECT_FALSE(testsupport::Exists(userDesktop_ + L"\\Zorvex.lnk"));
+    ShortcutInfo link = ReadShortcut(commonDesktop_ + L"\\Zorvex.lnk");
+    ASSERT_TRUE(link.Loaded);
+    EXPECT_EQ(Exe(), link.Target);
+    EXPECT_EQ(kDescription, link.Description);
+    EXPECT_EQ(Icon(), link.Icon);
+    EXPECT_EQ(0, link.IconIndex);
+    EXPECT_EQ(L"", link.WorkingDirectory);
+
+    UpdateShortcuts(none_, nullptr, 0, nullptr);
+    EXPECT_FALSE(testsupport::Exists(commonDesktop_ + L"\\Zorvex.lnk"));
+}
+
+TEST_F(Shortcuts, TheUsersOwnCopyIsUpdatedInPlace)
+{
+    // The user's copy carries arguments of their own, and the all-users desktop has one too.
+    const std::wstring user = userDesktop_ + L"\\Zorvex.lnk";
+    const std::wstring common = commonDesktop_ + L"\\Zorvex.lnk";
+    {
+        IShellLinkW* link = nullptr;
+        ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                               reinterpret_cast<void**>(&link))));
+        link->SetPath(L"C:\\Old\\Zorvex.exe");
+        link->SetArguments(L"-user");
+        IPersistFile* file = nullptr;
+        ASSERT_TRUE(SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))));
+        EXPECT_TRUE(SUCCEEDED(file->Save(user.c_str(), TRUE)));
+        file->Release();
+        link->Release();
+    }
+    ASSERT_TRUE(testsupport::WriteBytes(common, "not a shortcut of ours to touch"));
+
+    IntegrationOptions options = {};
+    options.DesktopLink = true;
+    UpdateShortcuts(options, nullptr, 0, nullptr);
+    ShortcutInfo link = ReadShortcut(user);
+    ASSERT_TRUE(link.Loaded);
+    EXPECT_EQ(Exe(), link.Target);
+    EXPECT_EQ(L"-user", link.Arguments);  // what this program does not set survives
+    EXPECT_EQ(kDescription, link.Description);
+    EXPECT_EQ(L"", link.Icon);
+    std::string bytes;
+    ASSERT_TRUE(testsupport::ReadBytes(common, bytes));
+    EXPECT_EQ("not a shortcut of ours to touch", bytes);
+
+    UpdateShortcuts(none_, nullptr, 0, nullptr);
+    EXPECT_FALSE(testsupport::Exists(user));
+    EXPECT_TRUE(testsupport::Exists(common));
+}
+
+TEST_F(Shortcuts, StartMenuAndBothProgramGroups)
+{
+    for (const wchar_t* name : {L"Zorvex.chm", L"Zvx.txt", L"WhatsNew.txt"})
+        ASSERT_TRUE(testsupport::PlaceProgramFile(name));
+    const std::wstring userGroup = ShellFolder(CSIDL_PROGRAMS) + L"\\Zorvex";
+    const std::wstring commonGroup = ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Zorvex";
+    // An old group: its files go, a subfolder stays.
+    ASSERT_TRUE(CreateDirectoryW(userGroup.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((userGroup + L"\\Keep").c_str(), nullptr));
+    ASSERT_TRUE(testsupport::WriteBytes(userGroup + L"\\Old Manual.lnk", "old"));
+
+    IntegrationOptions options = {};
+    options.StartMenuLink = true;
+    options.ProgramsLink = true;
+    wchar_t groupPath[2048] = L"untouched";
+    UpdateShortcuts(options, groupPath, 2048, Icon().c_str());
+
+    EXPECT_EQ(commonGroup, groupPath);  // the all-users group is reported
+    ShortcutInfo start = ReadShortcut(ShellFolder(CSIDL_COMMON_STARTMENU) + L"\\Zorvex.lnk");
+    ASSERT_TRUE(start.Loaded);
+    EXPECT_EQ(Exe(), start.Target);
+    EXPECT_EQ(userDesktop_, start.WorkingDirectory);
+    EXPECT_EQ(Icon(), start.Icon);
+    EXPECT_FALSE(testsupport::Exists(ShellFolder(CSIDL_STARTMENU) + L"\\Zorvex.lnk"));
+
+    const std::vector<std::wstring> four = {L"What's New.lnk", L"Zorvex Help.lnk", L"Zorvex.lnk",
+                                            L"Zvx Console Manual.lnk"};
+    std::vector<std::wstring> userEntries = four;
+    userEntries.insert(userEntries.begin(), L"Keep");
+    EXPECT_EQ(userEntries, FolderEntries(userGroup));
+    EXPECT_EQ(four, FolderEntries(commonGroup));
+    for (const std::wstring& group : {userGroup, commonGroup}) {
+        ShortcutInfo first = ReadShortcut(group + L"\\Zorvex.lnk");
+        EXPECT_EQ(Exe(), first.Target);
+        EXPECT_EQ(Icon(), first.Icon);
+        EXPECT_EQ(userDesktop_, first.WorkingDirectory);
+        ShortcutInfo help = ReadShortcut(group + L"\\Zorvex Help.lnk");
+        EXPECT_EQ(InProgramFolder(L"Zorvex.chm"), help.Target);
+        EXPECT_EQ(L"", help.Icon);
+        EXPECT_EQ(kDescription, help.Description);
+        EXPECT_EQ(InProgramFolder(L"WhatsNew.txt"), ReadShortcut(group + L"\\What's New.lnk").Target);
+    }
+
+    // Without Zvx.txt, three; the old group is emptied first.
+    ASSERT_TRUE(DeleteFileW(InProgramFolder(L"Zvx.txt").c_str()));
+    UpdateShortcuts(options, nullptr, 0, nullptr);
+    EXPECT_EQ((std::vector<std::wstring>{L"What's New.lnk", L"Zorvex Help.lnk", L"Zorvex.lnk"}),
+              FolderEntries(commonGroup));
+
+    UpdateShortcuts(none_, nullptr, 0, nullptr);
+    EXPECT_FALSE(testsupport::Exists(userGroup));
+    EXPECT_FALSE(testsupport::Exists(commonGroup));
+    EXPECT_FALSE(testsupport::Exists(ShellFolder(CSIDL_COMMON_STARTMENU) + L"\\Zorvex.lnk"));
+}
+
+TEST_F(Shortcuts, TranslatedNamesAreMadeIntoFileNames)
+{
+    ASSERT_TRUE(testsupport::PlaceProgramFile(L"Zorvex.chm"));
+    ASSERT_TRUE(testsupport::PlaceProgramFile(
+        L"uninstall.lng", "***messages**\r\n:STRINGS\r\nIDS_ZORVEXHELP \"Help/Manual: <all> \\\"parts\\\"?\"\r\n"));
+    LoadLanguageFile(InProgramFolder(L"uninstall.lng").c_str());
+    IntegrationOptions options = {};
+    options.ProgramsLink = true;
+    UpdateShortcuts(options, nullptr, 0, nullptr);
+    DestroyLanguageTable();
+    EXPECT_EQ((std::vector<std::wstring>{L"Help_Manual_ _all_ _parts__.lnk", L"Zorvex.lnk"}),
+              FolderEntries(ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Zorvex"));
+}
+
+TEST_F(Shortcuts, RemovingAGroupWithALockedFileNeverWaitsForAnAnswer)
+{
+    const std::wstring group = ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Zorvex";
+    ASSERT_TRUE(CreateDirectoryW(group.c_str(), nullptr));
+    const std::wstring locked = group + L"\\Zorvex.lnk";
+    ASSERT_TRUE(testsupport::WriteBytes(locked, "in use"));
+    HANDLE held = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread remover([&] {
+        testsupport::ComApartment com;
+        RemoveFolderTree(group.c_str());
+        SetEvent(done);
+    });
+    // A silent uninstall must not stop at an error box (Wine's shell shows none for
+    // this case either way; on Windows it would without FOF_NOERRORUI). Should one
+    // appear, it is closed so that the test can end.
+    bool returned = WaitForSingleObject(done, 15000) == WAIT_OBJECT_0;
+    for (HWND box : testsupport::ProcessWindows(GetCurrentProcessId(), L"#32770"))
+        PostMessageW(box, WM_CLOSE, 0, 0);
+    remover.join();
+    CloseHandle(done);
+    CloseHandle(held);
+    EXPECT_TRUE(returned) << "RemoveFolderTree waited for an answer";
+    RemoveFolderTree(group.c_str());
+    EXPECT_FALSE(testsupport::Exists(group));
+}
+
+}  // namespace

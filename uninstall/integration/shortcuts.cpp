@@ -1,0 +1,209 @@
+#include "uninstall/integration/shortcuts.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "common/base/file.h"
+#include "common/base/find.h"
+#include "common/base/paths.h"
+#include "common/base/scoped.h"
+#include "common/base/strings.h"
+#include "common/localization/messages.h"
+#include "common/settings/settings_store.h"
+#include "resources/resource.h"
+#include "uninstall/integration/program_files.h"
+#include "uninstall/integration/windows_version.h"
+
+namespace {
+
+const wchar_t kLinkName[] = L"Zorvex.lnk";
+const wchar_t kGroupName[] = L"Zorvex";
+const wchar_t kUnknownFolder[] = L"unknown_folder";
+constexpr size_t kShortcutNameChars = kMessageTextChars + 8;
+
+// A shell folder, or "unknown_folder" (which names nothing, so that later deletes
+// and creates there fail quietly) when it cannot be looked up.
+bool LookUpFolder(int csidl, wchar_t* dest, size_t capacity)
+{
+    if (capacity >= MAX_PATH &&
+        SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, dest)))
+        return true;
+    CopyString(dest, kUnknownFolder, capacity);
+    return false;
+}
+
+// A message text made into a file name: a translation such as "Help/Manual" must
+// still give a shortcut, not a path into a folder that does not exist.
+void ShortcutFileName(uint32_t messageId, wchar_t* dest, size_t capacity)
+{
+    CopyString(dest, MessageText(messageId), capacity);
+    for (wchar_t* c = dest; *c != 0; ++c) {
+        if (*c < 0x20 || wcschr(L"\\/:*?\"<>|", *c) != nullptr)
+            *c = L'_';
+    }
+    AppendString(dest, L".lnk", capacity);
+}
+
+struct GroupShortcut {
+    const wchar_t* Target;   // file in the program's folder; null: the name is a message
+    uint32_t TargetMessage;
+    const wchar_t* LinkName;  // null: the name is a message
+    uint32_t LinkMessage;
+    bool WithIcon;
+};
+
+const GroupShortcut kGroupShortcuts[] = {
+    {L"Zorvex.exe", 0, L"Zorvex.lnk", 0, true},
+    {L"Zorvex.chm", 0, nullptr, IDS_ZORVEXHELP, false},
+    {L"Zvx.txt", 0, nullptr, IDS_ZVXHELP, false},
+    {nullptr, IDS_WHATSNEWNAME, nullptr, IDS_WHATSNEW, false},
+};
+
+void EmptyFolder(const wchar_t* folder)
+{
+    wchar_t pattern[kMaxPathChars];
+    if (!JoinPath(folder, L"*", pattern, kMaxPathChars))
+        return;
+    FindFile scan;
+    scan.SetPattern(pattern);
+    FindData entry;
+    // Subfolders stay: the group only ever holds shortcut files.
+    while (scan.NextEntry(entry))
+        RemoveFile(entry.Name);
+}
+
+// Makes (or removes) one program group. The caller's path buffer receives the
+// group's path: always for the user's group, only when it exists for the all-users one.
+void UpdateGroup(bool make, const wchar_t* programsFolder, bool reportOnlyWhenMade, wchar_t* groupPathOut,
+                 size_t groupPathCapacity, const wchar_t* workingDirectory, const wchar_t* description,
+                 const wchar_t* iconPath)
+{
+    wchar_t group[kMaxPathChars];
+    if (!JoinPath(programsFolder, kGroupName, group, kMaxPathChars))
+        return;
+    if (!make) {
+        RemoveFolderTree(group);
+        return;
+    }
+    if (groupPathOut != nullptr && !reportOnlyWhenMade)
+        CopyString(groupPathOut, group, groupPathCapacity);
+    // An old group is emptied first, so that shortcuts of an older version do not linger.
+    if (FileExists(group))
+        EmptyFolder(group);
+    CreateDirectoryW(group, nullptr);
+    for (const GroupShortcut& shortcut : kGroupShortcuts) {
+        wchar_t target[kMaxPathChars];
+        const wchar_t* targetName = shortcut.Target != nullptr ? shortcut.Target : MessageText(shortcut.TargetMessage);
+        if (!ProgramFilePath(targetName, target, kMaxPathChars) || !FileExists(target))
+            continue;
+        wchar_t linkName[kShortcutNameChars];
+        if (shortcut.LinkName != nullptr)
+            CopyString(linkName, shortcut.LinkName, kShortcutNameChars);
+        else
+            ShortcutFileName(shortcut.LinkMessage, linkName, kShortcutNameChars);
+        wchar_t link[kMaxPathChars];
+        if (JoinPath(group, linkName, link, kMaxPathChars))
+            CreateShortcut(target, link, workingDirectory, description, shortcut.WithIcon ? iconPath : nullptr);
+    }
+    if (groupPathOut != nullptr && reportOnlyWhenMade && FileExists(group))
+        CopyString(groupPathOut, group, groupPathCapacity);
+}
+
+}  // namespace
+
+bool CreateShortcut(const wchar_t* target, const wchar_t* linkPath, const wchar_t* workingDirectory,
+                    const wchar_t* description, const wchar_t* iconPath)
+{
+    ScopedComPtr<IShellLinkW> link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                link.ReceiveVoid())) ||
+        !link)
+        return false;
+    ScopedComPtr<IPersistFile> file;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid())) || !file)
+        return false;
+    // An existing shortcut is updated: what the user changed in it, and this code does not set, stays.
+    file->Load(linkPath, STGM_READWRITE);
+    link->SetPath(target);
+    if (description != nullptr)
+        link->SetDescription(description);
+    link->SetIconLocation(iconPath != nullptr ? iconPath : L"", 0);
+    if (workingDirectory != nullptr)
+        link->SetWorkingDirectory(workingDirectory);
+    return SUCCEEDED(file->Save(linkPath, TRUE));
+}
+
+void RemoveFolderTree(const wchar_t* path)
+{
+    DWORD attributes = GetAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !IsDirectoryAttr(attributes) || IsReparsePointAttr(attributes))
+        return;
+    // The operation takes a list ended by a second zero; a path that does not fit is not cut.
+    wchar_t source[kMaxPathChars + 1];
+    if (!CopyString(source, path, kMaxPathChars))
+        return;
+    source[wcslen(source) + 1] = 0;
+    SHFILEOPSTRUCTW operation = {};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = source;
+    // No error box: a locked file in a group must never stop a silent run.
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    SHFileOperationW(&operation);
+}
+
+void UpdateShortcuts(const IntegrationOptions& options, wchar_t* groupPathOut, size_t groupPathCapacity,
+                     const wchar_t* iconPath)
+{
+    if (!IntegrationAllowed())
+        return;
+
+    wchar_t folder[kMaxPathChars];
+    wchar_t userDesktopLink[kMaxPathChars];
+    bool haveUserDesktop = LookUpFolder(CSIDL_DESKTOPDIRECTORY, folder, kMaxPathChars) &&
+                           JoinPath(folder, kLinkName, userDesktopLink, kMaxPathChars);
+    if (!haveUserDesktop && WindowsVersion() < 0x0600)
+        return;
+    wchar_t commonDesktopLink[kMaxPathChars];
+    LookUpFolder(CSIDL_COMMON_DESKTOPDIRECTORY, folder, kMaxPathChars);
+    if (!JoinPath(folder, kLinkName, commonDesktopLink, kMaxPathChars))
+        return;
+    // A shortcut the user keeps on their own desktop is updated there; a new one goes to all users.
+    const wchar_t* desktopLink =
+        haveUserDesktop && FileExists(userDesktopLink) ? userDesktopLink : commonDesktopLink;
+
+    // Without the program's own path no shortcut can be made; the removals still run.
+    wchar_t exe[kMaxPathChars];
+    bool haveExe = ProgramFilePath(L"Zorvex.exe", exe, kMaxPathChars);
+    wchar_t description[kMessageTextChars];
+    CopyString(description, MessageText(IDS_ZORVEXDESC), kMessageTextChars);
+
+    if (options.DesktopLink) {
+        if (haveExe)
+            CreateShortcut(exe, desktopLink, nullptr, description, iconPath);
+    } else {
+        RemoveFile(desktopLink);
+    }
+
+    wchar_t workingDirectory[kMaxPathChars];
+    LookUpFolder(CSIDL_DESKTOPDIRECTORY, workingDirectory, kMaxPathChars);
+
+    wchar_t startMenuLink[kMaxPathChars];
+    LookUpFolder(WindowsVersion() >= 0x0600 ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU, folder, kMaxPathChars);
+    if (JoinPath(folder, kLinkName, startMenuLink, kMaxPathChars)) {
+        if (options.StartMenuLink) {
+            if (haveExe)
+                CreateShortcut(exe, startMenuLink, workingDirectory, description, iconPath);
+        } else {
+            RemoveFile(startMenuLink);
+        }
+    }
+
+    LookUpFolder(CSIDL_PROGRAMS, folder, kMaxPathChars);
+    UpdateGroup(options.ProgramsLink, folder, false, groupPathOut, groupPathCapacity, workingDirectory, description,
+                iconPath);
+    if (LookUpFolder(CSIDL_COMMON_PROGRAMS, folder, kMaxPathChars))
+        UpdateGroup(options.ProgramsLink, folder, true, groupPathOut, groupPathCapacity, workingDirectory,
+                    description, iconPath);
+}
