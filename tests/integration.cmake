@@ -10,4 +10,6 @@ zvx_add_wine_test(NAME shell_tests TIMEOUT 400 DEPENDS zvx_test_installer SOURCE
     test_windows_version.cpp
     test_shell_extension.cpp)
 zvx_add_wine_test(NAME shortcut_tests SOURCES test_shortcuts.cpp)
-zvx_add_wine_test(NAME registration_tests SOURCES test_app_paths.cpp)
+zvx_add_wine_test(NAME removal_tests DEPENDS Uninstall zvx_test_installer SOURCES
+    test_app_paths.cpp
+    test_removal.cpp)

@@ -14,6 +14,7 @@
 #include "common/base/strings.h"
 #include "common/localization/messages.h"
 #include "resources/resource.h"
+#include "uninstall/integration/removal.h"
 #include "uninstall/options.h"
 #include "uninstall/path_retry.h"
 #include "uninstall/program.h"
@@ -357,8 +358,9 @@ void RunUninstall()
     CopyString(rebootText, MessageText(IDS_REBOOTREQUIRED), kKeptTextChars);
     CopyString(caption, MessageText(IDS_UNINSTALLZVX), kKeptTextChars);
 
-    // The shell integration is removed at this point: it still reads texts and
-    // settings, and must be gone before any of the product's files are.
+    // The shell integration still reads texts and settings, and must be gone
+    // before any of the product's files are.
+    RemoveIntegration();
     UnloadLanguageLibrary();
     if (options.Msi)
         return;

@@ -23,7 +23,9 @@ protected:
     static void Clean()
     {
         Guard().Restore();
-        RemoveProgramFiles();
+        // A second run works with the files its first run placed, and leaves them to it.
+        if (ChildMode().empty())
+            RemoveProgramFiles();
         RemoveShortcuts();
         SetWindowsVersionOverrideForTesting(nullptr);
     }

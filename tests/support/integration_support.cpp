@@ -28,8 +28,13 @@ std::wstring Hex(const BYTE* data, DWORD size)
 std::wstring DataText(DWORD type, const std::vector<BYTE>& data)
 {
     if ((type == REG_SZ || type == REG_EXPAND_SZ) && data.size() % 2 == 0) {
-        std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2);
-        return L"\"" + text + L"\"";  // terminator (if any) shows as a trailing NUL
+        std::wstring text;
+        // NULs (the terminator among them) show as \0, so that the lines stay printable.
+        for (size_t i = 0; i + 1 < data.size(); i += 2) {
+            wchar_t c = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
+            text += c == 0 ? std::wstring(L"\\0") : std::wstring(1, c);
+        }
+        return L"\"" + text + L"\"";
     }
     if (type == REG_DWORD && data.size() == 4) {
         DWORD value;

@@ -1,0 +1,54 @@
+#include "uninstall/integration/removal.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include "common/base/strings.h"
+#include "common/settings/settings_store.h"
+#include "uninstall/integration/app_paths.h"
+#include "uninstall/integration/associations.h"
+#include "uninstall/integration/integration_options.h"
+#include "uninstall/integration/program_files.h"
+#include "uninstall/integration/shell_extension.h"
+#include "uninstall/integration/shortcuts.h"
+#include "uninstall/options.h"
+
+namespace {
+
+// .rev is taken without a record of its former owner; another program that has
+// taken it since keeps it.
+void RemoveRecoveryVolumeType()
+{
+    wchar_t owner[80];
+    ReadString(HKEY_CLASSES_ROOT, L".rev", L"", owner, L"", 80);
+    if (CompareNoCase(owner, L"Zorvex.REV") == 0)
+        DeleteKeyTree(HKEY_CLASSES_ROOT, L".rev");
+}
+
+}  // namespace
+
+void RemoveIntegration()
+{
+    IntegrationOptions none = {};
+
+    // The saved records of the former owners go with the user's settings below: use them first.
+    ApplyAssociations(none);
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
+    RegisterShellIntegration(true, none);
+    UpdateShortcuts(none, nullptr, 0, nullptr);
+
+    DeleteKeyTree(HKEY_CLASSES_ROOT, L"Zorvex");
+    DeleteKeyTree(HKEY_CLASSES_ROOT, L"Zorvex.ZIP");
+    DeleteKeyTree(HKEY_CLASSES_ROOT, L"Zorvex.REV");
+    RemoveRecoveryVolumeType();
+
+    DeleteKeyTree(HKEY_CURRENT_USER, L"");
+
+    // A Windows Installer package owns these two entries itself.
+    if (GetCommandOptions().Msi)
+        return;
+    DeleteKey(HKEY_LOCAL_MACHINE, kUninstallKey);
+    DeleteKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
+    // Setup wrote App Paths in the 32-bit view as well; nothing of the product stays there.
+    DeleteKeyIn32BitView(HKEY_LOCAL_MACHINE, kAppPathsKey);
+}
