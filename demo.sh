@@ -45,12 +45,41 @@ printf '%s\r\n' Formats Help Zorvex.exe zvx.exe 'Formats\zip.fmt' 'Formats\tar.f
 echo "== Sample install folder C:\\Program Files\\Zorvex:"
 (cd "$install" && find . -mindepth 1 | sort | sed 's|^\./|   |')
 
+# Registry commands write into a file: Wine's background services would hold a pipe open.
+reg() { $wine reg "$@" >"$work/reg.txt" 2>&1 </dev/null || true; }
+show_zip() {
+    reg query 'HKCR\.zip' /s
+    tr -d '\r' < "$work/reg.txt" | grep -v '^$' | sed 's/^/   /'
+    reg query 'HKCR\Zorvex.ZIP'
+    grep -q 'Zorvex.ZIP' "$work/reg.txt" && echo "   HKCR\Zorvex.ZIP exists" || echo "   HKCR\Zorvex.ZIP does not exist"
+}
+
+echo "== Before setup another program owns .zip, with its own new-file entry"
+reg add 'HKCR\.zip' /ve /d OtherArc.zip /f
+reg add 'HKCR\.zip\ShellNew' /v FileName /d 'C:\Other\empty.zip' /f
+reg add 'HKCR\OtherArc.zip' /ve /d 'Other archiver ZIP file' /f
+show_zip
+# Setup mode is not built yet: the state it leaves for .zip is written here as it would
+# write it, with the record of the former owner that the uninstall gives .zip back from.
+echo "== After setup (written by this script as setup would): .zip is Zorvex's"
+exe='C:\Program Files\Zorvex\Zorvex.exe'
+reg add 'HKCU\Software\Zorvex\Setup\.zip' /v Exist /t REG_DWORD /d 1 /f
+reg add 'HKCU\Software\Zorvex\Setup\.zip' /v Type /d OtherArc.zip /f
+reg add 'HKCU\Software\Zorvex\Setup\.zip' /v ShellNew /d 'C:\Other\empty.zip' /f
+reg add 'HKCR\.zip' /ve /d Zorvex.ZIP /f
+reg add 'HKCR\.zip\ShellNew' /v FileName /d 'C:\Program Files\Zorvex\zipnew.dat' /f
+reg add 'HKCR\Zorvex.ZIP' /ve /d 'Zorvex ZIP archive' /f
+reg add 'HKCR\Zorvex.ZIP\shell\open\command' /ve /d "\"$exe\" \"%1\"" /f
+show_zip
+
 echo "== Running Uninstall.exe -s (silent uninstall)"
 set +e
 $wine "$install/Uninstall.exe" -s >/dev/null 2>&1
 rc=$?
 set -e
 echo "   exit code: $rc"
+echo "== .zip after the uninstall: given back to its former owner"
+show_zip
 echo "== Left in the folder when the program has ended (the batch file removes the rest):"
 (cd "$install" && find . -mindepth 1 | sort | sed 's|^\./|   |')
 
