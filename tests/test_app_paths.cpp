@@ -25,8 +25,8 @@ using testsupport::StringOf;
 
 const HKEY kClasses = HKEY_CLASSES_ROOT;
 const HKEY kMachine = HKEY_LOCAL_MACHINE;
-const std::wstring kAppPaths = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zorvex.exe";
-const std::wstring kUninstall = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zorvex archiver";
+const std::wstring& kAppPaths = testsupport::kAppPathsKey;
+const std::wstring& kUninstall = testsupport::kUninstallKey;
 
 // A key whose values nobody may set (deleting it stays allowed). The descriptor is
 // set after creation: Wine does not take it from RegCreateKeyExW's attributes.

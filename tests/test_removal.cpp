@@ -31,8 +31,8 @@ using testsupport::StringOf;
 
 const HKEY kClasses = HKEY_CLASSES_ROOT;
 const HKEY kMachine = HKEY_LOCAL_MACHINE;
-const std::wstring kAppPaths = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zorvex.exe";
-const std::wstring kUninstall = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zorvex archiver";
+const std::wstring& kAppPaths = testsupport::kAppPathsKey;
+const std::wstring& kUninstall = testsupport::kUninstallKey;
 
 // What removal leaves behind by design on a machine that did not have them: the
 // parents of the handler keys, of which only the product's own leaves are deleted.

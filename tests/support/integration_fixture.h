@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "tests/support/integration_support.h"
 #include "uninstall/integration/shell_extension.h"
 #include "uninstall/integration/windows_version.h"
@@ -12,6 +14,10 @@
 namespace testsupport {
 
 inline const bool kRunsFromScratchFolder = RunFromScratchFolder();
+
+inline const std::wstring kAppPathsKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zorvex.exe";
+inline const std::wstring kUninstallKey =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zorvex archiver";
 
 class IntegrationTest : public ::testing::Test {
 protected:

@@ -109,6 +109,51 @@ void ExportKey(HKEY root, const std::wstring& path, const std::wstring& shownPat
         ExportKey(root, path + L"\\" + name, shownPath + L"\\" + name, view, lines);
 }
 
+// Runs a copy of a test program that writes into this process's own output (so that
+// its failures show in the log) and ends with it (a job that kills on close).
+// Returns its exit code, -1 when it did not start, -2 when it timed out.
+int RunSharingOutput(const std::wstring& exe, const std::wstring& commandLine, const wchar_t* directory,
+                     DWORD timeoutMs)
+{
+    std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back(0);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    fflush(stdout);
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job != nullptr) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    }
+    PROCESS_INFORMATION pi = {};
+    int result = -1;
+    if (CreateProcessW(exe.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, directory,
+                       &si, &pi)) {
+        if (job != nullptr)
+            AssignProcessToJobObject(job, pi.hProcess);
+        ResumeThread(pi.hThread);
+        CloseHandle(pi.hThread);
+        if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(pi.hProcess, &code);
+            result = static_cast<int>(code);
+        } else {
+            TerminateProcess(pi.hProcess, 99);
+            WaitForSingleObject(pi.hProcess, 5000);
+            result = -2;
+        }
+        CloseHandle(pi.hProcess);
+    }
+    if (job != nullptr)
+        CloseHandle(job);
+    return result;
+}
+
 std::wstring RootName(HKEY root)
 {
     if (root == HKEY_CLASSES_ROOT)
@@ -145,40 +190,11 @@ bool RunFromScratchFolder()
         while (*arguments != 0 && *arguments != L' ' && *arguments != L'\t')
             ++arguments;
     }
-    std::wstring line = L"\"" + copy + L"\"" + arguments;
-    std::vector<wchar_t> mutableLine(line.begin(), line.end());
-    mutableLine.push_back(0);
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION pi = {};
-    // The copy ends with this process, also when a time-out ends this one.
-    HANDLE job = CreateJobObjectW(nullptr, nullptr);
-    if (job != nullptr) {
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-    }
-    if (!CreateProcessW(copy.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                        folder.c_str(), &si, &pi)) {
+    int code = RunSharingOutput(copy, L"\"" + copy + L"\"" + arguments, folder.c_str(), INFINITE);
+    if (code == -1)
         fprintf(stderr, "cannot start %ls\n", copy.c_str());
-        ExitProcess(3);
-    }
-    if (job != nullptr)
-        AssignProcessToJobObject(job, pi.hProcess);
-    ResumeThread(pi.hThread);
-    CloseHandle(pi.hThread);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = 3;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    if (job != nullptr)
-        CloseHandle(job);
     RemoveTree(folder);
-    ExitProcess(code);
+    ExitProcess(code == -1 ? 3 : static_cast<UINT>(code));
 }
 
 std::wstring SelfPath()
@@ -477,32 +493,8 @@ int RunSelf(const std::wstring& filter, const std::wstring& mode, bool windows10
         return -1;
     SetEnvironmentVariableW(kChildVariable, mode.c_str());
 
-    std::wstring line = L"\"" + self + L"\" --gtest_color=no --gtest_filter=" + filter;
-    std::vector<wchar_t> mutableLine(line.begin(), line.end());
-    mutableLine.push_back(0);
-    // The child reports into this process's own output, so that its failures show in the log.
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION pi = {};
-    fflush(stdout);
-    int result = -1;
-    if (CreateProcessW(self.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        CloseHandle(pi.hThread);
-        if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-            DWORD code = 0;
-            GetExitCodeProcess(pi.hProcess, &code);
-            result = static_cast<int>(code);
-        } else {
-            TerminateProcess(pi.hProcess, 99);
-            WaitForSingleObject(pi.hProcess, 5000);
-            result = -2;
-        }
-        CloseHandle(pi.hProcess);
-    }
+    int result = RunSharingOutput(self, L"\"" + self + L"\" --gtest_color=no --gtest_filter=" + filter, nullptr,
+                                  timeoutMs);
     SetEnvironmentVariableW(kChildVariable, nullptr);
     if (windows10)
         DeleteTree(HKEY_CURRENT_USER, appDefaults);
