@@ -65,20 +65,22 @@ run_quiet() {
     "$@" >"$log" 2>&1 </dev/null
 }
 
-# timed NAME ROUND COMMAND LINE: runs the command line under the timer and records
-# the elapsed milliseconds and the exit code; 1 when the timer could not measure it.
+# timed NAME ROUND COMMAND LINE: runs the command line under the timer, ended after
+# $time_limit seconds, and records the elapsed milliseconds; last_exit is the child's
+# exit code, or "none" (and no figure) when the timer could not measure it.
+time_limit=600
 timed() {
     name=$1; round=$2; shift 2
     sync
-    if ! run_quiet "$work/timer.out" $wine "$bench_win\\zvx_bench_timer.exe" -t 600 -- "$@"; then
-        sed 's/^/    /' "$work/timer.out" >&2
-        return 1
+    last_exit=none
+    if ! run_quiet "$work/timer.out" $wine "$bench_win\\zvx_bench_timer.exe" -t "$time_limit" -- "$@"; then
+        echo "$name, round $round: $(tr -d '\r' < "$work/timer.out" | head -n 1)" >> "$notes"
+        return 0
     fi
     line=$(tr -d '\r' < "$work/timer.out" | grep '^elapsed_ms=' | tail -n 1)
     ms=${line#elapsed_ms=}; ms=${ms%% *}
-    code=${line##*exit=}
     echo "$name $round $ms" >> "$figures"
-    last_exit=$code
+    last_exit=${line##*exit=}
 }
 
 # The uninstaller hands over to a batch file in the temporary folder, which ends
@@ -154,8 +156,10 @@ done
 # A smaller tree of the same depth: the passes depend on the depth, the calls per
 # entry on the list's shape, and a relay log of 11,000 entries is needlessly large.
 # Only calls from the program's own module (RelayFromInclude) into kernel32 and
-# kernelbase (RelayInclude) are logged; a call counts for an entry when its path argument names the entry or the entry's
-# numbered .tmp name, in either the plain or the extended-length form.
+# kernelbase (RelayInclude) are logged; a call counts for an entry when its path
+# argument names the entry or the entry's numbered .tmp name, in either the plain
+# or the extended-length form. The uninstaller runs under the timer, which bounds
+# it and is not logged itself.
 relay_key='HKCU\Software\Wine\Debug'
 count_calls() {
     # count_calls FOLDER_WIN LIST LOG -> "calls passes entries_touched breakdown"
@@ -211,8 +215,8 @@ if part calls; then
     cp "$bench_dir/relay-floor/Uninstall.lst" "$work/relay.lst"
     WINEDEBUG=+pid,+relay run_quiet "$work/relay-floor.log" $wine "$bench_win\\zvx_bench_floor.exe" \
         "$bench_win\\relay-floor" || true
-    WINEDEBUG=+pid,+relay run_quiet "$work/relay-uninstall.log" $wine "$bench_win\\relay-uninstall\\Uninstall.exe" -s ||
-        true
+    WINEDEBUG=+pid,+relay run_quiet "$work/relay-uninstall.log" $wine "$bench_win\\zvx_bench_timer.exe" -t 600 \
+        -- "$bench_win\\relay-uninstall\\Uninstall.exe" -s || true
     wait_for_batch
     # A file that can be neither deleted nor renamed (held open without delete sharing
     # by the timer) is to be scheduled for deletion at restart once, not once per pass.
@@ -221,7 +225,7 @@ if part calls; then
     locked=$(tr -d '\r' < "$bench_dir/relay-locked/Uninstall.lst" | grep -m 1 'f[0-9]*\.dat$')
     locked_name=${locked##*\\}
     WINEDEBUG=+pid,+relay run_quiet "$work/relay-locked.log" $wine "$bench_win\\zvx_bench_timer.exe" \
-        -l "$bench_win\\relay-locked\\$locked" -- "$bench_win\\relay-locked\\Uninstall.exe" -s || true
+        -t 600 -l "$bench_win\\relay-locked\\$locked" -- "$bench_win\\relay-locked\\Uninstall.exe" -s || true
     wait_for_batch
     # MoveFileExW with no target: the scheduling call.
     scheduled=$(grep -c "Call KERNEL32\.MoveFileExW([0-9a-f]* L\"[^\"]*$locked_name[^\"]*\",0*," "$work/relay-locked.log" || true)
@@ -256,6 +260,8 @@ make_sample() {
 }
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zorvex archiver'
 startup_rounds=$((rounds * 2))
+# A run this short that takes a minute waits for an answer nobody gives.
+time_limit=60
 setup_void=""
 sample_void=""
 r=1
@@ -271,6 +277,8 @@ while part startup && [ $r -le "$startup_rounds" ]; do
     wait_for_batch
     [ "$(left_in "$bench_dir/sample-$r")" -le 1 ] ||
         sample_void="Uninstall.exe -s left the sample folder's files in place"
+    ! $wine reg query "$uninstall_key" >/dev/null 2>&1 ||
+        sample_void="Uninstall.exe -s left the entry in the list of installed programs"
     rm -rf "$bench_dir/sample-$r"
     r=$((r + 1))
 done
@@ -340,7 +348,10 @@ echo "## Figures of $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo
 echo "- machine: \`$(uname -a)\`, $(nproc) processors"
 echo "- Wine: $($wine --version 2>/dev/null), compiler: $(x86_64-w64-mingw32-g++-posix -dumpfullversion 2>/dev/null || echo unknown)"
-echo "- commit: $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown), release build, $rounds rounds (start-up and in-process: $startup_rounds), medians"
+# The product's code is everything outside bench/: its last commit names what was measured.
+product=$(git -C "$root" log -1 --format=%h -- . ':!bench' 2>/dev/null || echo unknown)
+[ -z "$(git -C "$root" status --porcelain -- . ':!bench' 2>/dev/null)" ] || product="$product with uncommitted changes"
+echo "- product code: commit $product, release build, $rounds rounds (start-up and in-process: $startup_rounds), medians"
 
 if part uninstall; then
     echo
@@ -403,7 +414,7 @@ if part data; then
         echo
         data_table language raw_read load lookups
     else
-        echo "Language file: not yet measurable (the language file parser is not on this branch)."
+        echo "Language file: no figures."
     fi
     if [ -n "$(data settings_load_ms)" ]; then
         echo
