@@ -245,7 +245,8 @@ fi
 
 # ---- 3. Setup and uninstall of the sample folder against the start-up floor --
 # The sample: the program, a language file, a stand-in for the archiver and a few
-# files and folders, all listed in Uninstall.lst.
+# files and folders, all listed in Uninstall.lst, as are the two new-archive
+# templates that setup writes beside the program.
 make_sample() {
     s="$bench_dir/$1"
     mkdir -p "$s/Formats" "$s/Help"
@@ -255,7 +256,7 @@ make_sample() {
     printf 'plug-in\r\n' > "$s/Formats/zvxfmt.dat"
     printf 'help\r\n' > "$s/Help/zorvex.chm"
     printf '***messages***\r\n:STRINGS\r\nIDS_UNINSTALLZVX "Uninstall Zorvex"\r\n' > "$s/uninstall.lng"
-    printf 'Zorvex.exe\r\nUninstall.exe\r\nuninstall.lng\r\nReadMe.txt\r\nFormats\r\nFormats\\zvxfmt.dat\r\nHelp\r\nHelp\\zorvex.chm\r\n' \
+    printf 'Zorvex.exe\r\nUninstall.exe\r\nuninstall.lng\r\nReadMe.txt\r\nFormats\r\nFormats\\zvxfmt.dat\r\nHelp\r\nHelp\\zorvex.chm\r\nzvxnew.dat\r\nzipnew.dat\r\n' \
         > "$s/Uninstall.lst"
 }
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zorvex archiver'
