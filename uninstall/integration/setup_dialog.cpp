@@ -1,0 +1,268 @@
+#include "uninstall/integration/setup_dialog.h"
+
+#include <richedit.h>
+
+#include <cwchar>
+
+#include "common/base/file.h"
+#include "common/base/strings.h"
+#include "common/localization/dialog_localization.h"
+#include "common/localization/messages.h"
+#include "common/settings/settings_store.h"
+#include "resources/resource.h"
+#include "uninstall/integration/app_paths.h"
+#include "uninstall/integration/associations.h"
+#include "uninstall/integration/context_items_dialog.h"
+#include "uninstall/integration/shell_extension.h"
+#include "uninstall/integration/shortcuts.h"
+#include "uninstall/integration/windows_version.h"
+#include "uninstall/options.h"
+#include "uninstall/program.h"
+
+static const wchar_t kSetupKey[] = L"Setup";
+static const wchar_t kLinksKey[] = L"Setup\\Links";
+static constexpr size_t kRowKeyChars = 80;
+static constexpr size_t kHelpTextChars = 6 * kMessageTextChars + 16;
+
+// The one-time notice about Windows 11's single top-level menu item.
+static bool SingleTopItemNoticeShown;
+
+static bool RowKey(int row, wchar_t* key)
+{
+    return FormatString(key, kRowKeyChars, L"Setup\\%s", AssociationTable[row].Primary) >= 0;
+}
+
+void LoadOptions(IntegrationOptions& options)
+{
+    options = IntegrationOptions();
+    for (int row = 0; row < kAssociationRows; ++row) {
+        const wchar_t* primary = AssociationTable[row].Primary;
+        wchar_t key[kRowKeyChars];
+        bool set = RowKey(row, key) && ReadUserInt(key, L"Set", 1) != 0;
+        bool isJar = wcscmp(primary, L".jar") == 0;
+        bool isIso = wcscmp(primary, L".iso") == 0;
+        if ((isJar || isIso) && !IsOwnAssociation(primary)) {
+            // Java and disc-image tools own these types; take them only when asked.
+            wchar_t owner[81];
+            ReadString(HKEY_CLASSES_ROOT, primary, L"", owner, L"", 81);
+            if (isJar || owner[0] != 0)
+                set = false;
+        }
+        options.Associate[row] = set;
+    }
+    options.DesktopLink = ReadUserInt(kLinksKey, L"Desktop", 0) != 0;
+    options.StartMenuLink = ReadUserInt(kLinksKey, L"StartMenu", 0) != 0;
+    options.ProgramsLink = ReadUserInt(kLinksKey, L"Programs", 1) != 0;
+    options.ShellExt = ReadUserInt(kSetupKey, L"ShellExt", 1) != 0;
+    options.CascadedMenu = ReadUserInt(kSetupKey, L"CascadedMenu", IsWindows11() ? 1 : 0) != 0;
+    options.MenuIcons = ReadUserInt(kSetupKey, L"MenuIcons", 1) != 0;
+    options.LegacyMenu = ReadUserInt(kSetupKey, L"LegacyMenu", 0) != 0;
+    // Until the packaged menu has been installed once, Windows 11 shows the
+    // classic commands only in a submenu.
+    if (IsWindows11() && ReadUserInt(kSetupKey, L"NewContextMenu", 0) == 0)
+        options.CascadedMenu = true;
+}
+
+void ApplyInitText(const wchar_t* initText, IntegrationOptions& options)
+{
+    const wchar_t* p = initText;
+    while (p[0] != 0 && p[1] != 0) {
+        wchar_t letter = UpperChar(p[0]);
+        if (letter == L'A') {
+            ++p;
+            for (int i = 0; i < kAssociateFlags && IsDigit(*p); ++i, ++p)
+                options.Associate[i] = *p == L'1';
+            continue;
+        }
+        bool value = p[1] == L'1';
+        switch (letter) {
+        case L'C': options.CascadedMenu = value; break;
+        case L'D': options.DesktopLink = value; break;
+        case L'I': options.MenuIcons = value; break;
+        case L'M': options.StartMenuLink = value; break;
+        case L'P': options.ProgramsLink = value; break;
+        case L'S': options.ShellExt = value; break;
+        default: break;
+        }
+        p += 2;
+    }
+}
+
+static void Check(HWND window, int id, bool set)
+{
+    CheckDlgButton(window, id, set ? BST_CHECKED : BST_UNCHECKED);
+}
+
+static bool Checked(HWND window, int id)
+{
+    return IsDlgButtonChecked(window, id) == BST_CHECKED;
+}
+
+static void Enable(HWND window, int id, bool enabled)
+{
+    HWND control = GetDlgItem(window, id);
+    if (control != nullptr)
+        EnableWindow(control, enabled ? TRUE : FALSE);
+}
+
+void ShowOptions(HWND window, const IntegrationOptions& options)
+{
+    for (int row = 0; row < kAssociationRows; ++row)
+        Check(window, AssociationTable[row].CheckBoxId, options.Associate[row]);
+    Check(window, IDC_LINKDESKTOP, options.DesktopLink);
+    Check(window, IDC_LINKSTARTMENU, options.StartMenuLink);
+    Check(window, IDC_LINKPROGRAMS, options.ProgramsLink);
+    Check(window, IDC_SHELLEXT, options.ShellExt);
+    Check(window, IDC_SHELLCASCADED, options.CascadedMenu);
+    Check(window, IDC_SHELLICONS, options.MenuIcons);
+    Check(window, IDC_SHELLLEGACYMENU, options.LegacyMenu);
+    // The dependent boxes keep their state while disabled.
+    Enable(window, IDC_SHELLCASCADED, options.ShellExt);
+    Enable(window, IDC_SHELLICONS, options.ShellExt);
+    Enable(window, IDC_SHELLLEGACYMENU, options.ShellExt && IsWindows11());
+}
+
+void ReadOptions(HWND window, IntegrationOptions& options)
+{
+    options = IntegrationOptions();
+    for (int row = 0; row < kAssociationRows; ++row)
+        options.Associate[row] = Checked(window, AssociationTable[row].CheckBoxId);
+    options.DesktopLink = Checked(window, IDC_LINKDESKTOP);
+    options.StartMenuLink = Checked(window, IDC_LINKSTARTMENU);
+    options.ProgramsLink = Checked(window, IDC_LINKPROGRAMS);
+    options.ShellExt = Checked(window, IDC_SHELLEXT);
+    options.CascadedMenu = Checked(window, IDC_SHELLCASCADED);
+    options.MenuIcons = Checked(window, IDC_SHELLICONS);
+    options.LegacyMenu = Checked(window, IDC_SHELLLEGACYMENU);
+}
+
+void SaveOptions(const IntegrationOptions& options)
+{
+    for (int row = 0; row < kAssociationRows; ++row) {
+        wchar_t key[kRowKeyChars];
+        if (RowKey(row, key))
+            WriteUserInt(key, L"Set", options.Associate[row] ? 1 : 0);
+    }
+    WriteUserInt(kLinksKey, L"Desktop", options.DesktopLink ? 1 : 0);
+    WriteUserInt(kLinksKey, L"StartMenu", options.StartMenuLink ? 1 : 0);
+    WriteUserInt(kLinksKey, L"Programs", options.ProgramsLink ? 1 : 0);
+    WriteUserInt(kSetupKey, L"ShellExt", options.ShellExt ? 1 : 0);
+    WriteUserInt(kSetupKey, L"CascadedMenu", options.CascadedMenu ? 1 : 0);
+    WriteUserInt(kSetupKey, L"MenuIcons", options.MenuIcons ? 1 : 0);
+    WriteUserInt(kSetupKey, L"LegacyMenu", options.LegacyMenu ? 1 : 0);
+}
+
+void ToggleAllAssociations(HWND window)
+{
+    bool anyUnchecked = false;
+    for (int id = IDC_ASSOCZVX; id <= IDC_ASSOC001; ++id) {
+        if (GetDlgItem(window, id) != nullptr && !Checked(window, id))
+            anyUnchecked = true;
+    }
+    for (int id = IDC_ASSOCZVX; id <= IDC_ASSOC001; ++id)
+        Check(window, id, anyUnchecked);
+}
+
+bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPathOut, size_t groupPathCapacity)
+{
+    if (!WriteAppPaths())
+        return false;
+    RegisterShellIntegration(false, options);
+    ApplyAssociations(options);
+    if (!RegisterProgIds())
+        return false;
+    wchar_t iconPath[kMaxPathChars];
+    ReadUserString(L"Interface\\Themes", L"ShellExtIcon", iconPath, L"", kMaxPathChars);
+    bool useIcon = iconPath[0] != 0 && FileExists(iconPath);
+    UpdateShortcuts(options, groupPathOut, groupPathCapacity, useIcon ? iconPath : nullptr);
+    return true;
+}
+
+static void SetHelpText(HWND window)
+{
+    static wchar_t text[kHelpTextChars];
+    CopyString(text, L"   ", kHelpTextChars);
+    for (uint32_t id = IDS_INSTHELP1; id <= IDS_INSTHELP5; ++id) {
+        AppendString(text, L" ", kHelpTextChars);
+        AppendString(text, MessageText(id), kHelpTextChars);
+    }
+    AppendString(text, L"\r\n    ", kHelpTextChars);
+    AppendString(text, MessageText(IDS_INSTHELP6), kHelpTextChars);
+    SetDlgItemTextW(window, IDC_SETUPHELPTEXT, text);
+}
+
+static void InitSetupDialog(HWND window)
+{
+    SetHelpText(window);
+    IntegrationOptions options;
+    LoadOptions(options);
+    ApplyInitText(GetCommandOptions().InitText, options);
+    ShowOptions(window, options);
+    SetForegroundWindow(window);
+    SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(GetProductIcon()));
+    SendDlgItemMessageW(window, IDC_SETUPHELPTEXT, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_BTNFACE));
+    if (GetCommandOptions().Silent)
+        SendMessageW(window, WM_COMMAND, IDOK, 0);
+}
+
+static void AcceptSetupDialog(HWND window)
+{
+    IntegrationOptions options;
+    ReadOptions(window, options);
+    SaveOptions(options);
+    // Failures are not the user's to act on here: the rest still runs.
+    ApplyIntegration(options, ProgramGroupFolder(), kProgramGroupFolderChars);
+    DeleteUserValue(L"Interface\\Misc", L"RemShown");
+    if (!GetCommandOptions().Msi)
+        WriteUninstallEntry();
+    AssociateExtension(L".ace", false, false, false, false);
+    EndDialog(window, 1);
+}
+
+static void OnCascadedClicked(HWND window)
+{
+    if (SingleTopItemNoticeShown || !IsWindows11() || Checked(window, IDC_SHELLCASCADED))
+        return;
+    ShowMessageBox(window, MessageText(IDS_SINGLETOPITEM), MessageText(IDS_UNINSTTITLE),
+                   MB_ICONINFORMATION | MB_SETFOREGROUND);
+    SingleTopItemNoticeShown = true;
+}
+
+INT_PTR CALLBACK SetupDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (DialogMessageFilter(window, message, wParam, lParam, L"SETUPDLG", L"HELPIntegrationSettings"))
+        return TRUE;
+    if (message == WM_INITDIALOG) {
+        InitSetupDialog(window);
+        return TRUE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    switch (LOWORD(wParam)) {
+    case IDOK:
+        AcceptSetupDialog(window);
+        break;
+    case IDCANCEL:
+        SetExitCode(1);
+        EndDialog(window, 0);
+        break;
+    case IDC_SHELLEXT: {
+        IntegrationOptions options;
+        ReadOptions(window, options);
+        ShowOptions(window, options);
+        break;
+    }
+    case IDC_SHELLCASCADED:
+        OnCascadedClicked(window);
+        break;
+    case IDC_ASSOCALL:
+        ToggleAllAssociations(window);
+        break;
+    case IDC_SETCONTEXTMENU:
+        RunContextItemsDialog(window, Checked(window, IDC_SHELLCASCADED));
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}

@@ -1,0 +1,24 @@
+// The integration settings dialog SETUPDLG: the user's choices loaded, shown,
+// saved and applied.
+#pragma once
+
+#include <windows.h>
+#include <cstddef>
+
+#include "uninstall/integration/integration_options.h"
+
+INT_PTR CALLBACK SetupDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// From the settings, with the .jar and .iso ownership rules and the Windows 11
+// cascaded-menu rule.
+void LoadOptions(IntegrationOptions& options);
+// Overlays the installer's init text, letter-value pairs such as "A110D1S0".
+void ApplyInitText(const wchar_t* initText, IntegrationOptions& options);
+void ShowOptions(HWND window, const IntegrationOptions& options);
+void ReadOptions(HWND window, IntegrationOptions& options);
+void SaveOptions(const IntegrationOptions& options);
+// Checks all archive types when any is unchecked, otherwise clears them all.
+void ToggleAllAssociations(HWND window);
+// App Paths, shell extension, associations, program identifiers, shortcuts;
+// false when a denied write stopped it early.
+bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPathOut, size_t groupPathCapacity);
