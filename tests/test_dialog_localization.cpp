@@ -258,17 +258,7 @@ std::wstring HelpLog()
 
 std::vector<std::wstring> HelpCalls()
 {
-    std::string bytes;
-    std::vector<std::wstring> lines;
-    if (!ReadBytes(HelpLog(), bytes))
-        return lines;
-    int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], n);
-    size_t start = 0;
-    for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    return lines;
+    return ReadLogLines(HelpLog());
 }
 
 // Runs this executable's DialogHelpChild tests in a child with the recording
@@ -280,20 +270,7 @@ int RunHelpChild(const std::wstring& exe, const std::wstring& filter)
         return -100;
     // Wine reads a child's DLL overrides from the registry, not from the
     // environment its parent gives it.
-    const wchar_t* overridesKey = L"Software\\Wine\\DllOverrides";
-    std::wstring oldOverride = ReadRegString(HKEY_CURRENT_USER, overridesKey, L"hhctrl.ocx", L"\x01");
-    WriteRegString(HKEY_CURRENT_USER, overridesKey, L"hhctrl.ocx", L"native");
-    struct Restore {
-        const wchar_t* key;
-        const std::wstring& old;
-        ~Restore()
-        {
-            if (old == L"\x01")
-                RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"hhctrl.ocx");
-            else
-                WriteRegString(HKEY_CURRENT_USER, key, L"hhctrl.ocx", old);
-        }
-    } restore{overridesKey, oldOverride};
+    ScopedRegString native(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"hhctrl.ocx", L"native");
     ScopedEnvironment l(L"ZVX_HHCTRL_LOG", HelpLog().c_str());
     ScopedEnvironment c(L"ZVX_DIALOG_HELP_CHILD", L"1");
     ChildProcess child;

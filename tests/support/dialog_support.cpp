@@ -131,6 +131,52 @@ void DeleteRegTree(HKEY root, const wchar_t* key)
     RegDeleteKeyW(root, key);
 }
 
+ScopedRegString::ScopedRegString(HKEY root, const std::wstring& key, const wchar_t* value, const std::wstring& text)
+    : root_(root), key_(key), value_(value != nullptr ? value : L""), hadKey_(RegKeyExists(root, key.c_str())),
+      hadValue_(false)
+{
+    const wchar_t* absent = L"\x01absent";
+    old_ = ReadRegString(root, key_.c_str(), value_.c_str(), absent);
+    hadValue_ = old_ != absent;
+    WriteRegString(root, key_.c_str(), value_.c_str(), text);
+}
+
+ScopedRegString::~ScopedRegString()
+{
+    if (!hadKey_)
+        DeleteRegTree(root_, key_.c_str());
+    else if (hadValue_)
+        WriteRegString(root_, key_.c_str(), value_.c_str(), old_);
+    else
+        RegDeleteKeyValueW(root_, key_.c_str(), value_.c_str());
+}
+
+std::vector<std::wstring> ReadLogLines(const std::wstring& path)
+{
+    std::string bytes;
+    std::vector<std::wstring> lines;
+    if (!ReadBytes(path, bytes) || bytes.empty())
+        return lines;
+    int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring text(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], n);
+    size_t start = 0;
+    for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+std::vector<std::wstring> WaitForLogLines(const std::wstring& path, size_t count, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    std::vector<std::wstring> lines = ReadLogLines(path);
+    while (lines.size() < count && GetTickCount() - start < timeoutMs) {
+        Sleep(100);
+        lines = ReadLogLines(path);
+    }
+    return lines;
+}
+
 bool WriteLanguageFile(const std::wstring& path, const std::wstring& body)
 {
     std::wstring text = L"\xFEFF***messages***\r\n" + body;
