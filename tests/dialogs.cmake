@@ -20,3 +20,8 @@ zvx_add_wine_test(NAME dialogs_tests TIMEOUT 400
 # Pictures of the dialogs for people to look at (tools/render-dialogs.sh).
 add_executable(render_dialogs tools/render_dialogs.cpp support/test_resources.rc)
 target_link_libraries(render_dialogs PRIVATE zvxcore)
+
+# Setup mode of the real program as a child process.
+zvx_add_wine_test(NAME setup_program_tests TIMEOUT 600
+    SOURCES test_setup_program.cpp
+    DEPENDS Uninstall zvx_open_recorder)

@@ -9,6 +9,8 @@
 #include "common/base/strings.h"
 #include "common/localization/language_file.h"
 #include "common/localization/messages.h"
+#include "uninstall/integration/done_dialog.h"
+#include "uninstall/integration/setup_dialog.h"
 #include "uninstall/options.h"
 #include "uninstall/path_retry.h"
 #include "uninstall/uninstall_run.h"
@@ -173,6 +175,21 @@ bool CopyFromSfxFolder(const wchar_t* name)
     return true;
 }
 
+// The settings dialog, and after OK the completion dialog and the program group.
+static void RunSetupMode()
+{
+    // -1 (the dialog could not be made) counts as OK, as installers have always seen it.
+    if (DialogBoxParamW(ResourceModule(), L"SETUPDLG", nullptr, SetupDialogProc, 0) == 0)
+        return;
+    CopyFromSfxFolder(L"zorvex.ini");
+    const CommandOptions& options = GetCommandOptions();
+    if (!options.Msi)
+        DialogBoxParamW(ResourceModule(), L"DONEDLG", nullptr, DoneDialogProc, 0);
+    const wchar_t* group = ProgramGroupFolder();
+    if (group[0] != 0 && !options.Silent && !options.Msi && !options.NoExplorer && FileExists(group))
+        ShellExecuteW(nullptr, L"open", group, nullptr, L"", SW_SHOWNORMAL);
+}
+
 int RunProgram(HINSTANCE instance)
 {
     HardenDllSearch(true);
@@ -195,6 +212,8 @@ int RunProgram(HINSTANCE instance)
     ParseOptions(true, sfxcmd, setupRequested, uninstallRequested);
     ParseOptions(false, GetCommandLineW(), setupRequested, uninstallRequested);
 
+    if (setupRequested)
+        RunSetupMode();
     if (uninstallRequested)
         RunUninstall();
 

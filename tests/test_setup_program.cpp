@@ -1,0 +1,273 @@
+// Setup mode of the real Uninstall.exe, started as a child process in a scratch
+// install folder: silent runs with the installer's init text, and interactive
+// runs whose dialogs the test drives through window messages.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <string>
+
+#include "resources/resource.h"
+#include "tests/support/dialog_support.h"
+#include "tests/support/test_support.h"
+#include "tests/support/window_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+const wchar_t kSettings[] = L"Software\\Zorvex";
+const wchar_t kSetup[] = L"Software\\Zorvex\\Setup";
+const wchar_t kUninstallEntry[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zorvex archiver";
+const wchar_t kAppPaths[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zorvex.exe";
+const wchar_t* const kPrimaries[] = {L".zvx", L".zip", L".cab", L".arj", L".lz",   L".lzh", L".7z",   L".tar",
+                                     L".gz",  L".uue", L".bz2", L".jar", L".iso",  L".z",   L".xz",   L".zipx",
+                                     L".zst", L".001"};
+
+long long SetFlag(const wchar_t* primary)
+{
+    return ReadRegDword(HKEY_CURRENT_USER, (std::wstring(kSetup) + L"\\" + primary).c_str(), L"Set");
+}
+
+// Visible top-level windows of other processes whose title names the folder:
+// how an Explorer window opened on the program group shows itself.
+std::vector<HWND> FolderWindows(const std::wstring& name)
+{
+    struct State {
+        std::wstring name;
+        std::vector<HWND> found;
+    } state{name, {}};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<State*>(param);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            if (pid == GetCurrentProcessId() || !IsWindowVisible(window))
+                return TRUE;
+            std::wstring title = WindowText(window);
+            if (!title.empty() && title.find(s->name) != std::wstring::npos)
+                s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&state));
+    return state.found;
+}
+
+class SetupProgram : public ::testing::Test {
+protected:
+    // Shortcuts must not reach the host's menus, whatever the environment says.
+    ScopedRegString menuBuilder_{HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"winemenubuilder.exe", L""};
+
+    void SetUp() override
+    {
+        Clean();
+        install_ = MakeScratchFolder(L"setup-program") + L"\\Zorvex";
+        CreateDirectoryW(install_.c_str(), nullptr);
+        program_ = install_ + L"\\Uninstall.exe";
+        ASSERT_TRUE(CopyFileW((BinDir() + L"\\Uninstall.exe").c_str(), program_.c_str(), FALSE));
+        // Something for the shortcuts to point at; never started by these tests.
+        ASSERT_TRUE(
+            CopyFileW((BinDir() + L"\\tests\\zvx_open_recorder.exe").c_str(), (install_ + L"\\Zorvex.exe").c_str(),
+                      FALSE));
+        ASSERT_TRUE(WriteBytes(install_ + L"\\Uninstall.lst", ""));
+        // .ace bound to the product earlier, with the record of its former owner.
+        ASSERT_TRUE(WriteRegString(HKEY_CLASSES_ROOT, L".ace", L"", L"Zorvex"));
+        ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.ace", L"Exist", 1));
+        ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.ace", L"Type", L"OtherAce"));
+        ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.ace", L"ShellNew", L""));
+    }
+    void TearDown() override
+    {
+        for (HWND window : FolderWindows(L"Zorvex"))
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        // The program's own removal gives the extensions back and deletes the
+        // shortcuts; -msi keeps the files, which the test removes itself.
+        if (Exists(program_))
+            RunProcess(program_, L"-s -msi", 60000, install_.c_str());
+        Clean();
+        RemoveTree(L"C:\\zvx-tests\\setup-program");
+    }
+    static void Clean()
+    {
+        DeleteRegTree(HKEY_CURRENT_USER, kSettings);
+        DeleteRegTree(HKEY_LOCAL_MACHINE, kSettings);
+        DeleteRegTree(HKEY_LOCAL_MACHINE, kUninstallEntry);
+        DeleteRegTree(HKEY_LOCAL_MACHINE, kAppPaths);
+        DeleteRegTree(HKEY_CLASSES_ROOT, L".ace");
+    }
+    int RunSilent(const std::wstring& arguments)
+    {
+        return RunProcess(program_, arguments, 120000, install_.c_str());
+    }
+    // Starts an interactive run and waits for its first dialog.
+    HWND StartInteractive(ChildProcess& child, const std::wstring& arguments)
+    {
+        if (!child.Start(program_, arguments, install_.c_str()))
+            return nullptr;
+        return WaitForProcessWindow(child, L"#32770", 60000);
+    }
+    // Waits until the process shows a dialog other than previous.
+    static HWND WaitForNextDialog(const ChildProcess& child, HWND previous, DWORD timeoutMs)
+    {
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < timeoutMs) {
+            for (HWND window : ProcessWindows(child.Id(), L"#32770")) {
+                if (window != previous)
+                    return window;
+            }
+            if (WaitForSingleObject(child.Handle(), 0) == WAIT_OBJECT_0)
+                return nullptr;
+            Sleep(50);
+        }
+        return nullptr;
+    }
+    static void Click(HWND dialog, int id)
+    {
+        SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+    }
+
+    std::wstring install_;
+    std::wstring program_;
+};
+
+TEST_F(SetupProgram, SilentRunsApplyTheInitTextOverTheSavedChoices)
+{
+    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.cab", L"Set", 0));
+    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zvx", L"Set", 0));
+
+    // A1S1: the zvx row and the shell extension on, the rest as saved.
+    EXPECT_EQ(0, RunSilent(L"-setup -s -initA1S1"));
+    EXPECT_EQ(1, SetFlag(L".zvx"));
+    EXPECT_EQ(1, SetFlag(L".zip"));
+    EXPECT_EQ(0, SetFlag(L".cab"));
+    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, kSetup, L"ShellExt"));
+    EXPECT_EQ(L"Zorvex", ReadRegString(HKEY_CLASSES_ROOT, L".zvx", L""));
+    EXPECT_EQ(L"Zorvex.ZIP", ReadRegString(HKEY_CLASSES_ROOT, L".zip", L""));
+    EXPECT_NE(L"Zorvex", ReadRegString(HKEY_CLASSES_ROOT, L".cab", L""));
+    EXPECT_EQ(program_, ReadRegString(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
+    EXPECT_EQ(install_ + L"\\Zorvex.exe", ReadRegString(HKEY_LOCAL_MACHINE, kAppPaths, L""));
+    // .ace went back to the program that owned it before.
+    EXPECT_EQ(L"OtherAce", ReadRegString(HKEY_CLASSES_ROOT, L".ace", L""));
+    // A silent run leaves no window and opens no folder.
+    EXPECT_TRUE(FolderWindows(L"Zorvex").empty());
+
+    // A110D1S0: zvx and zip on, cab off, a desktop shortcut, no shell extension.
+    EXPECT_EQ(0, RunSilent(L"-setup -s -initA110D1S0"));
+    EXPECT_EQ(1, SetFlag(L".zvx"));
+    EXPECT_EQ(1, SetFlag(L".zip"));
+    EXPECT_EQ(0, SetFlag(L".cab"));
+    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\Links", L"Desktop"));
+    EXPECT_EQ(0, ReadRegDword(HKEY_CURRENT_USER, kSetup, L"ShellExt"));
+
+    // Twenty digits cover every row (and the two spare flags); the pair after
+    // them is read as the next letter.
+    EXPECT_EQ(0, RunSilent(L"-setup -s -initA00000000000000000000D0"));
+    for (const wchar_t* primary : kPrimaries)
+        EXPECT_EQ(0, SetFlag(primary)) << primary;
+    EXPECT_EQ(0, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\Links", L"Desktop"));
+    EXPECT_NE(L"Zorvex", ReadRegString(HKEY_CLASSES_ROOT, L".zvx", L""));
+}
+
+TEST_F(SetupProgram, CancelEndsWithOneAndSavesNothing)
+{
+    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.arj", L"Set", 0));
+    ChildProcess child;
+    HWND setup = StartInteractive(child, L"-setup");
+    ASSERT_NE(nullptr, setup);
+    EXPECT_EQ(L"Zorvex Setup", WindowText(setup));
+    EXPECT_NE(std::wstring::npos, ControlText(setup, IDC_SETUPHELPTEXT).find(L"archive types"));
+
+    // One type unchecked: the toggle checks all; then it clears all.
+    EXPECT_FALSE(IsChecked(setup, IDC_ASSOCARJ));
+    Click(setup, IDC_ASSOCALL);
+    for (int id = IDC_ASSOCZVX; id <= IDC_ASSOC001; ++id)
+        EXPECT_TRUE(IsChecked(setup, id)) << id;
+    Click(setup, IDC_ASSOCALL);
+    for (int id = IDC_ASSOCZVX; id <= IDC_ASSOC001; ++id)
+        EXPECT_FALSE(IsChecked(setup, id)) << id;
+
+    // Clearing the shell extension disables the boxes that depend on it and
+    // keeps their state.
+    bool icons = IsChecked(setup, IDC_SHELLICONS);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(setup, IDC_SHELLICONS)));
+    Click(setup, IDC_SHELLEXT);
+    EXPECT_FALSE(IsChecked(setup, IDC_SHELLEXT));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(setup, IDC_SHELLICONS)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(setup, IDC_SHELLCASCADED)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(setup, IDC_SHELLLEGACYMENU)));
+    EXPECT_EQ(icons, IsChecked(setup, IDC_SHELLICONS));
+
+    // The close box cancels.
+    PostMessageW(setup, WM_CLOSE, 0, 0);
+    EXPECT_EQ(1, child.Wait(30000));
+    EXPECT_EQ(-1, SetFlag(L".zvx"));
+    EXPECT_EQ(-1, ReadRegDword(HKEY_CURRENT_USER, kSetup, L"ShellExt"));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kUninstallEntry));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kAppPaths));
+    EXPECT_EQ(L"Zorvex", ReadRegString(HKEY_CLASSES_ROOT, L".ace", L""));
+}
+
+TEST_F(SetupProgram, OkSavesAppliesShowsCompletionAndOpensTheProgramGroup)
+{
+    ChildProcess child;
+    HWND setup = StartInteractive(child, L"-setup");
+    ASSERT_NE(nullptr, setup);
+    ASSERT_TRUE(IsChecked(setup, IDC_ASSOCZIP));
+    Click(setup, IDC_ASSOCZIP);
+    Click(setup, IDC_LINKPROGRAMS);
+    if (!IsChecked(setup, IDC_LINKPROGRAMS))
+        Click(setup, IDC_LINKPROGRAMS);
+    ASSERT_TRUE(PressButton(setup, IDOK));
+
+    HWND done = WaitForNextDialog(child, setup, 60000);
+    ASSERT_NE(nullptr, done);
+    EXPECT_EQ(install_, ControlText(done, IDC_INSTFOLDER));
+    EXPECT_EQ(0, SetFlag(L".zip"));
+    EXPECT_EQ(1, SetFlag(L".zvx"));
+    EXPECT_EQ(L"Zorvex", ReadRegString(HKEY_CLASSES_ROOT, L".zvx", L""));
+    EXPECT_NE(L"Zorvex.ZIP", ReadRegString(HKEY_CLASSES_ROOT, L".zip", L""));
+    EXPECT_EQ(program_, ReadRegString(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
+    EXPECT_EQ(L"OtherAce", ReadRegString(HKEY_CLASSES_ROOT, L".ace", L""));
+    ASSERT_TRUE(PressButton(done, IDOK));
+    EXPECT_EQ(0, child.Wait(30000));
+
+    // Explorer shows the program group.
+    DWORD start = GetTickCount();
+    while (FolderWindows(L"Zorvex").empty() && GetTickCount() - start < 20000)
+        Sleep(200);
+    EXPECT_FALSE(FolderWindows(L"Zorvex").empty());
+}
+
+TEST_F(SetupProgram, MsiShowsNoCompletionAndWritesNoUninstallEntry)
+{
+    ChildProcess child;
+    HWND setup = StartInteractive(child, L"-setup -msi");
+    ASSERT_NE(nullptr, setup);
+    ASSERT_TRUE(PressButton(setup, IDOK));
+    EXPECT_EQ(nullptr, WaitForNextDialog(child, setup, 30000));
+    EXPECT_EQ(0, child.Wait(30000));
+    EXPECT_EQ(1, SetFlag(L".zvx"));
+    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, kAppPaths));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kUninstallEntry));
+    Sleep(3000);
+    EXPECT_TRUE(FolderWindows(L"Zorvex").empty());
+}
+
+TEST_F(SetupProgram, NoExplorerKeepsTheCompletionDialogButOpensNoFolder)
+{
+    ChildProcess child;
+    HWND setup = StartInteractive(child, L"-setup -noexplorer");
+    ASSERT_NE(nullptr, setup);
+    ASSERT_TRUE(PressButton(setup, IDOK));
+    HWND done = WaitForNextDialog(child, setup, 60000);
+    ASSERT_NE(nullptr, done);
+    // The window's close box ends it like OK.
+    PostMessageW(done, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, child.Wait(30000));
+    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, kUninstallEntry));
+    Sleep(3000);
+    EXPECT_TRUE(FolderWindows(L"Zorvex").empty());
+}
+
+}  // namespace
