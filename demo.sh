@@ -1,7 +1,8 @@
 #!/bin/sh
-# Installs what is needed, builds, and runs the program's main job in a
-# throwaway Wine prefix, printing what it did. Nothing outside the temporary
-# folder it makes is touched; the prefix is removed at the end.
+# Installs what is needed, builds, and runs the program's two jobs, setup and
+# then the uninstall, in a throwaway Wine prefix, printing what they did.
+# Nothing outside the temporary folder it makes is touched; the prefix is
+# removed at the end.
 set -eu
 cd "$(dirname "$0")"
 ./deps.sh
@@ -59,18 +60,39 @@ reg add 'HKCR\.zip' /ve /d OtherArc.zip /f
 reg add 'HKCR\.zip\ShellNew' /v FileName /d 'C:\Other\empty.zip' /f
 reg add 'HKCR\OtherArc.zip' /ve /d 'Other archiver ZIP file' /f
 show_zip
-# Setup mode is not built yet: the state it leaves for .zip is written here as it would
-# write it, with the record of the former owner that the uninstall gives .zip back from.
-echo "== After setup (written by this script as setup would): .zip is Zorvex's"
-exe='C:\Program Files\Zorvex\Zorvex.exe'
-reg add 'HKCU\Software\Zorvex\Setup\.zip' /v Exist /t REG_DWORD /d 1 /f
-reg add 'HKCU\Software\Zorvex\Setup\.zip' /v Type /d OtherArc.zip /f
-reg add 'HKCU\Software\Zorvex\Setup\.zip' /v ShellNew /d 'C:\Other\empty.zip' /f
-reg add 'HKCR\.zip' /ve /d Zorvex.ZIP /f
-reg add 'HKCR\.zip\ShellNew' /v FileName /d 'C:\Program Files\Zorvex\zipnew.dat' /f
-reg add 'HKCR\Zorvex.ZIP' /ve /d 'Zorvex ZIP archive' /f
-reg add 'HKCR\Zorvex.ZIP\shell\open\command' /ve /d "\"$exe\" \"%1\"" /f
+show_value() {  # key, value name (empty: the default value), label
+    if [ -n "$2" ]; then reg query "$1" /v "$2"; else reg query "$1" /ve; fi
+    v=$(tr -d '\r' < "$work/reg.txt" | awk '/REG_/ {sub(/^.*REG_[A-Z_]+ +/, ""); print; exit}')
+    echo "   $3: ${v:-(none)}"
+}
+show_integration() {
+    show_value 'HKCR\.zvx' '' '.zvx opens with'
+    show_value 'HKCR\.cab' '' '.cab opens with'
+    show_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Zorvex.exe' '' 'App Paths'
+    show_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zorvex archiver' DisplayName \
+        'In the list of installed programs'
+    group="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Zorvex"
+    if [ -d "$group" ]; then
+        echo "   Program group: $(ls -1 "$group" | tr '\n' ' ')"
+    else
+        echo "   Program group: (none)"
+    fi
+}
+
+# The installer starts setup in the install folder; -s applies the saved and
+# preset choices without showing the dialogs, -init presets them: the zvx, zip
+# and arj rows on, cab off, a desktop shortcut.
+echo "== Running Uninstall.exe -setup -s -initA1101D1 (silent setup)"
+set +e
+(cd "$install" && $wine "$install/Uninstall.exe" -setup -s -initA1101D1 >/dev/null 2>&1)
+rc=$?
+set -e
+echo "   exit code: $rc"
+echo "== After setup: .zip is Zorvex's, its former owner recorded"
 show_zip
+reg query 'HKCU\Software\Zorvex\Setup\.zip'
+tr -d '\r' < "$work/reg.txt" | grep REG_ | sed 's/^ */   record: /'
+show_integration
 
 echo "== Running Uninstall.exe -s (silent uninstall)"
 set +e
@@ -80,6 +102,8 @@ set -e
 echo "   exit code: $rc"
 echo "== .zip after the uninstall: given back to its former owner"
 show_zip
+echo "== The rest of the integration after the uninstall:"
+show_integration
 echo "== Left in the folder when the program has ended (the batch file removes the rest):"
 (cd "$install" && find . -mindepth 1 | sort | sed 's|^\./|   |')
 

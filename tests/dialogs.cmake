@@ -14,7 +14,7 @@ add_executable(zvx_open_recorder WIN32 tools/open_recorder.cpp)
 target_link_libraries(zvx_open_recorder PRIVATE zvx_flags)
 
 zvx_add_wine_test(NAME dialogs_tests TIMEOUT 400
-    SOURCES test_dialog_localization.cpp test_context_items_dialog.cpp test_done_dialog.cpp
+    SOURCES test_dialog_localization.cpp test_context_items_dialog.cpp test_done_dialog.cpp test_setup_options.cpp
     DEPENDS zvx_hhctrl_recorder zvx_open_recorder)
 
 # Pictures of the dialogs for people to look at (tools/render-dialogs.sh).

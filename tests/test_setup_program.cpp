@@ -12,6 +12,7 @@
 #include "tests/support/dialog_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
+#include "uninstall/integration/associations.h"
 
 using namespace testsupport;
 
@@ -54,6 +55,25 @@ std::vector<HWND> FolderWindows(const std::wstring& name)
     return state.found;
 }
 
+// The classes-root keys that setup may make: every extension of the table, the
+// volumes, .ace and .rev, and the program identifiers.
+std::vector<std::wstring> ClassKeysSetupMakes()
+{
+    std::vector<std::wstring> keys = {L".ace", L".rev", L"Zorvex", L"Zorvex.ZIP", L"Zorvex.REV"};
+    for (const AssociationRow& row : AssociationTable) {
+        const wchar_t* position = row.Extensions;
+        wchar_t ext[50];
+        while (NextExtension(position, ext, 50))
+            keys.push_back(ext);
+    }
+    for (int i = 0; i < 30; ++i) {
+        wchar_t volume[8];
+        swprintf(volume, 8, L".r%02d", i);
+        keys.push_back(volume);
+    }
+    return keys;
+}
+
 class SetupProgram : public ::testing::Test {
 protected:
     // Shortcuts must not reach the host's menus, whatever the environment says.
@@ -62,6 +82,10 @@ protected:
     void SetUp() override
     {
         Clean();
+        for (const std::wstring& key : ClassKeysSetupMakes()) {
+            if (!RegKeyExists(HKEY_CLASSES_ROOT, key.c_str()))
+                absentClassKeys_.push_back(key);
+        }
         install_ = MakeScratchFolder(L"setup-program") + L"\\Zorvex";
         CreateDirectoryW(install_.c_str(), nullptr);
         program_ = install_ + L"\\Uninstall.exe";
@@ -85,6 +109,9 @@ protected:
         // shortcuts; -msi keeps the files, which the test removes itself.
         if (Exists(program_))
             RunProcess(program_, L"-s -msi", 60000, install_.c_str());
+        // Whatever the removal left of keys that were not there before goes too.
+        for (const std::wstring& key : absentClassKeys_)
+            DeleteRegTree(HKEY_CLASSES_ROOT, key.c_str());
         Clean();
         RemoveTree(L"C:\\zvx-tests\\setup-program");
     }
@@ -129,6 +156,7 @@ protected:
 
     std::wstring install_;
     std::wstring program_;
+    std::vector<std::wstring> absentClassKeys_;
 };
 
 TEST_F(SetupProgram, SilentRunsApplyTheInitTextOverTheSavedChoices)

@@ -1,0 +1,155 @@
+// The integration choices as the setup dialog loads them from the settings and
+// the installer's init text overlays them.
+#include <gtest/gtest.h>
+
+#include "tests/support/dialog_support.h"
+#include "uninstall/integration/associations.h"
+#include "uninstall/integration/setup_dialog.h"
+#include "uninstall/integration/windows_version.h"
+
+using namespace testsupport;
+
+namespace {
+
+const WindowsVersionOverride kWindows10 = {10, 0, 19045, 1};
+const WindowsVersionOverride kWindows11 = {10, 0, 22631, 0};
+const wchar_t kSetup[] = L"Software\\Zorvex\\Setup";
+
+int Row(const wchar_t* primary)
+{
+    for (int row = 0; row < kAssociationRows; ++row) {
+        if (wcscmp(AssociationTable[row].Primary, primary) == 0)
+            return row;
+    }
+    return -1;
+}
+
+class SetupOptions : public ::testing::Test {
+protected:
+    void SetUp() override { DeleteRegTree(HKEY_CURRENT_USER, L"Software\\Zorvex"); }
+    void TearDown() override
+    {
+        SetWindowsVersionOverrideForTesting(nullptr);
+        DeleteRegTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
+    }
+};
+
+TEST_F(SetupOptions, DefaultsAndSavedChoices)
+{
+    SetWindowsVersionOverrideForTesting(&kWindows10);
+    IntegrationOptions options;
+    LoadOptions(options);
+    EXPECT_TRUE(options.Associate[Row(L".zvx")]);
+    EXPECT_TRUE(options.Associate[Row(L".001")]);
+    EXPECT_FALSE(options.Associate[18]);
+    EXPECT_FALSE(options.DesktopLink);
+    EXPECT_FALSE(options.StartMenuLink);
+    EXPECT_TRUE(options.ProgramsLink);
+    EXPECT_TRUE(options.ShellExt);
+    EXPECT_FALSE(options.CascadedMenu);
+    EXPECT_TRUE(options.MenuIcons);
+    EXPECT_FALSE(options.LegacyMenu);
+
+    options.Associate[Row(L".zip")] = false;
+    options.DesktopLink = true;
+    options.MenuIcons = false;
+    options.CascadedMenu = true;
+    SaveOptions(options);
+    EXPECT_EQ(0, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zip", L"Set"));
+    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zst", L"Set"));
+    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\Links", L"Desktop"));
+    EXPECT_EQ(0, ReadRegDword(HKEY_CURRENT_USER, kSetup, L"MenuIcons"));
+    IntegrationOptions again;
+    LoadOptions(again);
+    EXPECT_FALSE(again.Associate[Row(L".zip")]);
+    EXPECT_TRUE(again.DesktopLink);
+    EXPECT_FALSE(again.MenuIcons);
+    EXPECT_TRUE(again.CascadedMenu);
+}
+
+TEST_F(SetupOptions, JarAndIsoStartUncheckedUnlessTheyAreFreeOrOurs)
+{
+    SetWindowsVersionOverrideForTesting(&kWindows10);
+    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.jar", L"Set", 1));
+    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.iso", L"Set", 1));
+    IntegrationOptions options;
+    {
+        // Another program owns both.
+        ScopedRegString jar(HKEY_CLASSES_ROOT, L".jar", L"", L"jarfile");
+        ScopedRegString iso(HKEY_CLASSES_ROOT, L".iso", L"", L"Windows.IsoFile");
+        LoadOptions(options);
+        EXPECT_FALSE(options.Associate[Row(L".jar")]);
+        EXPECT_FALSE(options.Associate[Row(L".iso")]);
+    }
+    {
+        // Nobody owns them: .iso is taken as saved, .jar only when it is ours.
+        ScopedRegString jar(HKEY_CLASSES_ROOT, L".jar", L"", L"");
+        ScopedRegString iso(HKEY_CLASSES_ROOT, L".iso", L"", L"");
+        LoadOptions(options);
+        EXPECT_FALSE(options.Associate[Row(L".jar")]);
+        EXPECT_TRUE(options.Associate[Row(L".iso")]);
+    }
+    {
+        ScopedRegString jar(HKEY_CLASSES_ROOT, L".jar", L"", L"Zorvex");
+        ScopedRegString iso(HKEY_CLASSES_ROOT, L".iso", L"", L"zorvex");
+        LoadOptions(options);
+        EXPECT_TRUE(options.Associate[Row(L".jar")]);
+        EXPECT_TRUE(options.Associate[Row(L".iso")]);
+    }
+}
+
+TEST_F(SetupOptions, Windows11CascadesUntilThePackagedMenuWasInstalled)
+{
+    SetWindowsVersionOverrideForTesting(&kWindows11);
+    IntegrationOptions options;
+    LoadOptions(options);
+    EXPECT_TRUE(options.CascadedMenu);
+    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, kSetup, L"CascadedMenu", 0));
+    LoadOptions(options);
+    EXPECT_TRUE(options.CascadedMenu);
+    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, kSetup, L"NewContextMenu", 1));
+    LoadOptions(options);
+    EXPECT_FALSE(options.CascadedMenu);
+    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, kSetup, L"CascadedMenu", 1));
+    LoadOptions(options);
+    EXPECT_TRUE(options.CascadedMenu);
+}
+
+TEST_F(SetupOptions, InitTextOverlaysLetterValuePairs)
+{
+    IntegrationOptions options = {};
+    options.Associate[5] = true;
+    options.ProgramsLink = true;
+    ApplyInitText(L"A110d1S0", options);
+    EXPECT_TRUE(options.Associate[0]);
+    EXPECT_TRUE(options.Associate[1]);
+    EXPECT_FALSE(options.Associate[2]);
+    EXPECT_TRUE(options.Associate[5]) << "rows after the digits keep their value";
+    EXPECT_TRUE(options.DesktopLink) << "letters count in either case";
+    EXPECT_FALSE(options.ShellExt);
+    EXPECT_TRUE(options.ProgramsLink);
+
+    // Only "1" is true; unknown letters are skipped pairwise; a lone last
+    // character is no pair.
+    ApplyInitText(L"C1I2M1P0X1S1D", options);
+    EXPECT_TRUE(options.CascadedMenu);
+    EXPECT_FALSE(options.MenuIcons);
+    EXPECT_TRUE(options.StartMenuLink);
+    EXPECT_FALSE(options.ProgramsLink);
+    EXPECT_TRUE(options.ShellExt);
+    EXPECT_TRUE(options.DesktopLink);
+
+    // At most twenty digits belong to A; the next one starts a pair of its own.
+    IntegrationOptions all = {};
+    ApplyInitText(L"A11111111111111111111" L"1D1", all);
+    for (int i = 0; i < kAssociateFlags; ++i)
+        EXPECT_TRUE(all.Associate[i]) << i;
+    EXPECT_FALSE(all.DesktopLink) << "\"1D\" is a pair of an unknown letter, \"1\" alone is none";
+    IntegrationOptions shortRun = {};
+    ApplyInitText(L"A1S1", shortRun);
+    EXPECT_TRUE(shortRun.Associate[0]);
+    EXPECT_FALSE(shortRun.Associate[1]);
+    EXPECT_TRUE(shortRun.ShellExt);
+}
+
+}  // namespace
