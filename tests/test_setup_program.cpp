@@ -21,6 +21,7 @@ namespace {
 const wchar_t kSettings[] = L"Software\\Zorvex";
 const wchar_t kSetup[] = L"Software\\Zorvex\\Setup";
 const wchar_t kUninstallEntry[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zorvex archiver";
+const wchar_t kRegisteredApplications[] = L"Software\\RegisteredApplications";
 const wchar_t kAppPaths[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zorvex.exe";
 const wchar_t* const kPrimaries[] = {L".zvx", L".zip", L".cab", L".arj", L".lz",   L".lzh", L".7z",   L".tar",
                                      L".gz",  L".uue", L".bz2", L".jar", L".iso",  L".z",   L".xz",   L".zipx",
@@ -55,11 +56,22 @@ std::vector<HWND> FolderWindows(const std::wstring& name)
     return state.found;
 }
 
-// The classes-root keys that setup may make: every extension of the table, the
-// volumes, .ace and .rev, and the program identifiers.
+// The keys that setup may make: every extension of the table, the volumes,
+// .ace and .rev, the program identifiers, and the parents of the shell
+// extension's handlers, which the removal leaves (empty) on purpose.
 std::vector<std::wstring> ClassKeysSetupMakes()
 {
-    std::vector<std::wstring> keys = {L".ace", L".rev", L"Zorvex", L"Zorvex.ZIP", L"Zorvex.REV"};
+    std::vector<std::wstring> keys = {L".ace",
+                                      L".rev",
+                                      L"Zorvex",
+                                      L"Zorvex.ZIP",
+                                      L"Zorvex.REV",
+                                      L"Drive\\shellex",
+                                      L"Drive\\shellex\\DragDropHandlers",
+                                      L"exefile\\shellex",
+                                      L"exefile\\shellex\\PropertySheetHandlers",
+                                      L"folder\\shellex",
+                                      L"folder\\shellex\\DragDropHandlers"};
     for (const AssociationRow& row : AssociationTable) {
         const wchar_t* position = row.Extensions;
         wchar_t ext[50];
@@ -86,6 +98,7 @@ protected:
             if (!RegKeyExists(HKEY_CLASSES_ROOT, key.c_str()))
                 absentClassKeys_.push_back(key);
         }
+        hadRegisteredApplications_ = RegKeyExists(HKEY_LOCAL_MACHINE, kRegisteredApplications);
         install_ = MakeScratchFolder(L"setup-program") + L"\\Zorvex";
         CreateDirectoryW(install_.c_str(), nullptr);
         program_ = install_ + L"\\Uninstall.exe";
@@ -112,6 +125,8 @@ protected:
         // Whatever the removal left of keys that were not there before goes too.
         for (const std::wstring& key : absentClassKeys_)
             DeleteRegTree(HKEY_CLASSES_ROOT, key.c_str());
+        if (!hadRegisteredApplications_)
+            DeleteRegTree(HKEY_LOCAL_MACHINE, kRegisteredApplications);
         Clean();
         RemoveTree(L"C:\\zvx-tests\\setup-program");
     }
@@ -157,6 +172,7 @@ protected:
     std::wstring install_;
     std::wstring program_;
     std::vector<std::wstring> absentClassKeys_;
+    bool hadRegisteredApplications_ = true;
 };
 
 TEST_F(SetupProgram, SilentRunsApplyTheInitTextOverTheSavedChoices)
