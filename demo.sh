@@ -40,9 +40,10 @@ cp build/Uninstall.exe "$install/"
 for f in Zorvex.exe zvx.exe Formats/zip.fmt Formats/tar.fmt Help/zorvex.chm WhatsNew.txt License.txt; do
     printf 'placeholder\r\n' > "$install/$f"
 done
-# Folders may come before their files: the uninstall makes repeated passes.
+# Folders may come before their files: the uninstall makes repeated passes. The list
+# also names the new-archive templates that setup writes beside the program.
 printf '%s\r\n' Formats Help Zorvex.exe zvx.exe 'Formats\zip.fmt' 'Formats\tar.fmt' 'Help\zorvex.chm' \
-    WhatsNew.txt License.txt Uninstall.exe Uninstall.lst > "$install/Uninstall.lst"
+    WhatsNew.txt License.txt zvxnew.dat zipnew.dat Uninstall.exe Uninstall.lst > "$install/Uninstall.lst"
 echo "== Sample install folder C:\\Program Files\\Zorvex:"
 (cd "$install" && find . -mindepth 1 | sort | sed 's|^\./|   |')
 
