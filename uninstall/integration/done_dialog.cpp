@@ -76,7 +76,9 @@ INT_PTR CALLBACK DoneDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return TRUE;
     if (message == WM_INITDIALOG) {
         InitDoneDialog(window);
-        return TRUE;
+        // Enter closes the dialog; the folder field would start with its text selected.
+        SetFocus(GetDlgItem(window, IDOK));
+        return FALSE;
     }
     if (message != WM_COMMAND)
         return FALSE;
