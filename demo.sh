@@ -1,8 +1,10 @@
 #!/bin/sh
-# Installs what is needed, builds, and runs the program's two jobs, setup and
-# then the uninstall, in a throwaway Wine prefix, printing what they did.
-# Nothing outside the temporary folder it makes is touched; the prefix is
-# removed at the end.
+# Installs what is needed, builds, and runs the program's main job in a
+# throwaway Wine prefix: setup of a sample install folder, then the uninstall,
+# printing what setup changed and what differs afterwards from the state before
+# setup. Nothing outside the temporary folder it makes is touched; the prefix is
+# removed at the end. Exits non-zero when the uninstall leaves anything behind
+# that the program is not meant to leave.
 set -eu
 cd "$(dirname "$0")"
 ./deps.sh
@@ -14,12 +16,18 @@ work=$(mktemp -d /tmp/zvx-demo.XXXXXX)
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
 wine=/usr/lib/wine/wine64
+xvfb_pid=""
 cleanup() {
+    # ZVX_DEMO_KEEP=DIR keeps the registry and file snapshots for a closer look.
+    if [ -n "${ZVX_DEMO_KEEP:-}" ]; then
+        mkdir -p "$ZVX_DEMO_KEEP" && cp -r "$work/before" "$work/setup" "$work/after" "$ZVX_DEMO_KEEP/" 2>/dev/null || true
+    fi
     /usr/lib/wine/wineserver -k 2>/dev/null || true
-    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
+. "$root/tools/machine-state.sh"
 
 if [ -z "${DISPLAY:-}" ]; then
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
@@ -32,97 +40,102 @@ echo "== Making a throwaway Wine prefix in $WINEPREFIX"
 $wine wineboot -i >/dev/null 2>&1
 /usr/lib/wine/wineserver -w
 
-# A sample install folder as the product's installer leaves it: the program,
-# placeholder files and folders, and the list of what it installed.
-install="$WINEPREFIX/drive_c/Program Files/Zorvex"
-mkdir -p "$install/Formats" "$install/Help"
-cp build/Uninstall.exe "$install/"
-for f in Zorvex.exe zvx.exe Formats/zip.fmt Formats/tar.fmt Help/zorvex.chm WhatsNew.txt License.txt; do
-    printf 'placeholder\r\n' > "$install/$f"
-done
-# Folders may come before their files: the uninstall makes repeated passes. The list
-# also names the new-archive templates that setup writes beside the program.
-printf '%s\r\n' Formats Help Zorvex.exe zvx.exe 'Formats\zip.fmt' 'Formats\tar.fmt' 'Help\zorvex.chm' \
-    WhatsNew.txt License.txt zvxnew.dat zipnew.dat Uninstall.exe Uninstall.lst > "$install/Uninstall.lst"
-echo "== Sample install folder C:\\Program Files\\Zorvex:"
-(cd "$install" && find . -mindepth 1 | sort | sed 's|^\./|   |')
-
 # Registry commands write into a file: Wine's background services would hold a pipe open.
 reg() { $wine reg "$@" >"$work/reg.txt" 2>&1 </dev/null || true; }
-show_zip() {
-    reg query 'HKCR\.zip' /s
-    tr -d '\r' < "$work/reg.txt" | grep -v '^$' | sed 's/^/   /'
-    reg query 'HKCR\Zorvex.ZIP'
-    grep -q 'Zorvex.ZIP' "$work/reg.txt" && echo "   HKCR\Zorvex.ZIP exists" || echo "   HKCR\Zorvex.ZIP does not exist"
-}
 
-echo "== Before setup another program owns .zip, with its own new-file entry"
+# A sample install folder as the product's installer leaves it: the program, stand-ins
+# for the product's files, and the list of what it installed (which also names the
+# new-archive templates that setup writes beside the program).
+install="$WINEPREFIX/drive_c/Program Files/Zorvex"
+mkdir -p "$install"
+cp build/Uninstall.exe "$install/"
+for f in Zorvex.exe zvxext.dll zvxext32.dll Zorvex.chm Zvx.txt license.txt; do
+    printf 'placeholder for %s\r\n' "$f" > "$install/$f"
+done
+printf '%s\r\n' Zorvex.exe zvxext.dll zvxext32.dll Zorvex.chm Zvx.txt license.txt zvxnew.dat zipnew.dat \
+    Uninstall.exe Uninstall.lst > "$install/Uninstall.lst"
+echo "== Sample install folder C:\\Program Files\\Zorvex:"
+(cd "$install" && ls -1 | sed 's/^/   /')
+
+echo "== Before setup, another program owns .zip (with a new-file entry) and .7z"
 reg add 'HKCR\.zip' /ve /d OtherArc.zip /f
 reg add 'HKCR\.zip\ShellNew' /v FileName /d 'C:\Other\empty.zip' /f
+reg add 'HKCR\.7z' /ve /d OtherArc.7z /f
 reg add 'HKCR\OtherArc.zip' /ve /d 'Other archiver ZIP file' /f
-show_zip
-show_value() {  # key, value name (empty: the default value), label
-    if [ -n "$2" ]; then reg query "$1" /v "$2"; else reg query "$1" /ve; fi
-    v=$(tr -d '\r' < "$work/reg.txt" | awk '/REG_/ {sub(/^.*REG_[A-Z_]+ +/, ""); print; exit}')
-    echo "   $3: ${v:-(none)}"
-}
-show_integration() {
-    show_value 'HKCR\.zvx' '' '.zvx opens with'
-    show_value 'HKCR\.cab' '' '.cab opens with'
-    show_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Zorvex.exe' '' 'App Paths'
-    show_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zorvex archiver' DisplayName \
-        'In the list of installed programs'
-    group="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Zorvex"
-    if [ -d "$group" ]; then
-        echo "   Program group: $(ls -1 "$group" | tr '\n' ' ')"
-    else
-        echo "   Program group: (none)"
-    fi
-}
+reg add 'HKCR\OtherArc.7z' /ve /d 'Other archiver 7z file' /f
+printf '   %s\n' 'HKCR\.zip = OtherArc.zip, HKCR\.zip\ShellNew FileName = C:\Other\empty.zip, HKCR\.7z = OtherArc.7z'
+zvx_snapshot "$work/before"
 
-# The installer starts setup in the install folder; -s applies the saved and
-# preset choices without showing the dialogs, -init presets them: the zvx, zip
-# and arj rows on, cab off, a desktop shortcut.
-echo "== Running Uninstall.exe -setup -s -initA1101D1 (silent setup)"
+# The installer starts setup in the install folder; -s applies the saved and preset
+# choices without showing the dialogs. The init text: rows zvx, zip, cab, arj, lz,
+# lzh and 7z on (A1111111), a desktop shortcut (D1), the shell extension on (S1).
+init=A1111111D1S1
+echo "== Running Uninstall.exe -setup -s -init$init (silent setup)"
 set +e
-(cd "$install" && $wine "$install/Uninstall.exe" -setup -s -initA1101D1 >/dev/null 2>&1)
+(cd "$install" && $wine "$install/Uninstall.exe" -setup -s "-init$init" >/dev/null 2>&1 </dev/null)
 rc=$?
 set -e
 echo "   exit code: $rc"
-echo "== After setup: .zip is Zorvex's, its former owner recorded"
-show_zip
-reg query 'HKCU\Software\Zorvex\Setup\.zip'
-tr -d '\r' < "$work/reg.txt" | grep REG_ | sed 's/^ */   record: /'
-show_integration
+zvx_snapshot "$work/setup"
+echo "== What setup changed:"
+zvx_report "$work/before" "$work/setup"
 
 echo "== Running Uninstall.exe -s (silent uninstall)"
 set +e
-$wine "$install/Uninstall.exe" -s >/dev/null 2>&1
+$wine "$install/Uninstall.exe" -s >/dev/null 2>&1 </dev/null
 rc=$?
 set -e
 echo "   exit code: $rc"
-echo "== .zip after the uninstall: given back to its former owner"
-show_zip
-echo "== The rest of the integration after the uninstall:"
-show_integration
-echo "== Left in the folder when the program has ended (the batch file removes the rest):"
-(cd "$install" && find . -mindepth 1 | sort | sed 's|^\./|   |')
-
-# The batch file waits two seconds (its first line) before it deletes anything.
 temp=$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp | head -1)
 if [ -f "$temp/Uninstall_Zvx.Bat" ]; then
-    echo "== Self-removal batch file %TEMP%\\Uninstall_Zvx.Bat:"
+    echo "== Self-removal batch file %TEMP%\\Uninstall_Zvx.Bat (it waits two seconds, then removes the rest):"
     tr -d '\r' < "$temp/Uninstall_Zvx.Bat" | sed 's/^/   /'
 fi
-
-echo "== Waiting for the batch file"
 i=0
 while [ -e "$install" ] || [ -e "$temp/Uninstall_Zvx.Bat" ]; do
     i=$((i + 1))
-    [ $i -le 300 ] || { echo "   the batch file did not finish within 30 s" >&2; exit 1; }
+    [ $i -le 300 ] || { echo "   the batch file did not finish within 30 s" >&2; break; }
     sleep 0.1
 done
-echo "== Result:"
-if [ -e "$install" ]; then echo "   C:\\Program Files\\Zorvex is still there"; exit 1; fi
-echo "   C:\\Program Files\\Zorvex is gone, and so is the batch file"
-ls -1 "$WINEPREFIX/drive_c/Program Files" | sed 's/^/   C:\\Program Files\\/'
+/usr/lib/wine/wineserver -w
+
+zvx_snapshot "$work/after"
+echo "== What differs from the state before setup:"
+zvx_report "$work/before" "$work/after"
+# What the program is meant to leave (README, "What the uninstall leaves"): the
+# product's own files are gone, and the parent keys that setup had to create for its
+# handler keys and the registered application stay, because other programs share them.
+# Anything else left over is a fault.
+LC_ALL=C comm -3 "$work/before/registry.txt" "$work/after/registry.txt" | grep -v -E \
+    -e '^	HKEY_LOCAL_MACHINE\\Software\\Classes\\(\*|Drive|[Ff]older|exefile|lnkfile)(\\shellex(\\(ContextMenuHandlers|DragDropHandlers|PropertySheetHandlers))?)?$' \
+    -e '^	HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications$' > "$work/unexpected.txt" || true
+LC_ALL=C comm -3 "$work/before/files.txt" "$work/after/files.txt" |
+    grep -v -E '^Program Files/Zorvex(/|$)' >> "$work/unexpected.txt" || true
+if [ -s "$work/unexpected.txt" ]; then
+    echo "== Left behind although the program is not meant to leave it:"
+    sed 's/^/   /' "$work/unexpected.txt"
+    status=1
+else
+    echo "== Nothing else: .zip and .7z belong to OtherArc again and .zip has its former new-file entry back;"
+    echo "   the install folder, templates, shortcuts, program groups and product keys are gone. What is listed"
+    echo "   above is the install folder's own files (removed) and parent keys shared with other programs."
+    status=0
+fi
+
+if [ -f build/tests/render_dialogs.exe ]; then
+    echo "== Pictures of the three dialogs (English):"
+    shots="$root/build/demo-dialogs"
+    rm -rf "$shots"
+    mkdir -p "$shots"
+    $wine build/tests/render_dialogs.exe "Z:$(printf '%s' "$shots" | tr / '\\')" en >/dev/null 2>&1 </dev/null || true
+    for b in "$shots"/*.bmp; do
+        [ -f "$b" ] || continue
+        convert "$b" "${b%.bmp}.png" && rm -f "$b"
+    done
+    if ls "$shots"/*.png >/dev/null 2>&1; then
+        ls -1 "$shots"/*.png | sed "s|^$root/|   |"
+    else
+        echo "   (none could be made)"
+    fi
+fi
+exit $status
