@@ -17,6 +17,7 @@ endfunction()
 zvx_add_wine_test(NAME robust_parser_tests SOURCES
     test_robust_language.cpp
     test_robust_settings.cpp
+    test_robust_options.cpp
     test_robust_heap_check.cpp
     robust_allocator.cpp
     TIMEOUT 240
@@ -30,3 +31,13 @@ zvx_add_heap_checked_run(robust_heap_check_sees_an_overrun robust_parser_tests
     --gtest_also_run_disabled_tests --gtest_filter=HeapCheck.DISABLED_*)
 set_tests_properties(robust_heap_check_sees_an_overrun PROPERTIES
     PASS_REGULAR_EXPRESSION "heap-check: Wine reported heap errors")
+
+# The real Uninstall.exe, silent, with random lists and faults; the program runs
+# under the same heap validation as the tests.
+zvx_add_wine_test(NAME robust_uninstall_tests SOURCES
+    test_robust_uninstall.cpp
+    robust_allocator.cpp
+    TIMEOUT 400
+    DEPENDS Uninstall
+    WRAPPER harness/heap-check.sh
+    ENVIRONMENT ZVX_WINEDEBUG=warn+heap ZVX_HEAP_CHECK_IMAGES=Uninstall.exe)

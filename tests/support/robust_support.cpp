@@ -13,7 +13,7 @@ std::string Random::Bytes(size_t count)
     return bytes;
 }
 
-GuardedMemory::GuardedMemory(size_t bytes) : size_(bytes)
+GuardedMemory::GuardedMemory(size_t bytes)
 {
     SYSTEM_INFO info;
     GetSystemInfo(&info);

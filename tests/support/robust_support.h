@@ -43,14 +43,12 @@ public:
     GuardedMemory& operator=(const GuardedMemory&) = delete;
 
     void* Data() const { return data_; }
-    size_t Size() const { return size_; }
     wchar_t* Wide() const { return static_cast<wchar_t*>(data_); }
     uint8_t* Bytes() const { return static_cast<uint8_t*>(data_); }
 
 private:
     void* base_ = nullptr;
     void* data_ = nullptr;
-    size_t size_ = 0;
 };
 
 // Every file and folder below root (paths relative to it, folders ending in '\'),
