@@ -317,10 +317,10 @@ ratio() { # ratio NAME REFERENCE: median over the rounds of NAME / REFERENCE of 
         for (i = 1; i <= c; i++) for (j = i + 1; j <= c; j++) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
         printf "%.2f\n", (c % 2) ? v[(c + 1) / 2] : (v[c / 2] + v[c / 2 + 1]) / 2 }' "$figures"
 }
-verdict() { # verdict VALUE LIMIT VOID_REASON
+verdict() { # verdict VALUE LIMIT VOID_REASON [UNIT]
     if [ -n "$3" ]; then echo "not yet measurable: $3"
     elif [ "$1" = "-" ]; then echo "not measured"
-    else awk -v v="$1" -v l="$2" 'BEGIN { if (v <= l) print "met"; else printf "missed by %.2f\n", v - l }'
+    else awk -v v="$1" -v l="$2" -v u="${4:-}" 'BEGIN { if (v <= l) print "met"; else printf "missed by %.2f%s\n", v - l, u }'
     fi
 }
 per() { awk -v a="$1" -v b="$2" -v s="$3" 'BEGIN { if (a == "" || b == "" || b == 0) print "-"; else printf "%.2f\n", a / b * s }'; }
@@ -390,7 +390,7 @@ if part calls; then
     if [ -n "$locked_void" ]; then
         printf '%s\n' "A file that can be neither deleted nor renamed: not yet measurable: $locked_void."
     else
-        printf '%s\n' "A file that can be neither deleted nor renamed ($locked, held open without delete sharing) was scheduled for deletion at restart $scheduled times; target: once ($(verdict "$scheduled" 1 ""))."
+        printf '%s\n' "A file that can be neither deleted nor renamed ($locked, held open without delete sharing) was scheduled for deletion at restart $scheduled times; target: once ($(verdict "$scheduled" 1 "" " schedules"))."
     fi
 fi
 
@@ -432,7 +432,7 @@ if part size; then
     echo
     echo "| file | bytes | KB | target | status |"
     echo "|---|---|---|---|---|"
-    echo "| \`Uninstall.exe\`, stripped, static (imports: $imports) | $size | $size_kb | at most 256 KB | $(verdict "$size_kb" 256 "") |"
+    echo "| \`Uninstall.exe\`, stripped, static (imports: $imports) | $size | $size_kb | at most 256 KB | $(verdict "$size_kb" 256 "" " KB") |"
 fi
 if [ -s "$notes" ]; then
     echo
