@@ -5,8 +5,9 @@
 # throwaway Wine prefix under /tmp, removes it at the end, and prints the figures
 # as Markdown for bench/RESULTS.md. Nothing outside those two folders is touched.
 #
-# ZVX_BENCH_ROUNDS (default 3) rounds of the uninstall comparison, twice that
-# many of the start-up comparison and of the in-process figures.
+# ZVX_BENCH_ROUNDS (default 3) rounds of the uninstall comparison, five times that
+# many of the start-up comparison and of the in-process figures (their runs are
+# short, and a burst of load from elsewhere can double one of them).
 # ZVX_BENCH_PARTS (default all: "uninstall calls startup data size") chooses parts.
 set -eu
 cd "$(dirname "$0")/.."
@@ -110,6 +111,13 @@ make_tree() {
         { cat "$work/tree.out" >&2; exit 1; }
     sync
 }
+
+# The first start of each program in a new prefix loads its libraries from disk;
+# that start belongs to no round.
+run_quiet "$work/warm.out" $wine "$bench_win\\zvx_bench_timer.exe" -t 60 -- "$bench_win\\Uninstall.exe" -x || true
+run_quiet "$work/warm.out" $wine "$bench_win\\zvx_bench_timer.exe" -t 60 -- "$bench_win\\zvx_bench_floor.exe" \
+    "$bench_win\\none" || true
+run_quiet "$work/warm.out" $wine "$bench_win\\zvx_bench_timer.exe" -t 60 -- cmd /c rem || true
 
 # ---- 1. Uninstall of a generated install folder ---------------------------
 entries=0
@@ -260,7 +268,7 @@ make_sample() {
         > "$s/Uninstall.lst"
 }
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zorvex archiver'
-startup_rounds=$((rounds * 2))
+startup_rounds=$((rounds * 5))
 # A run this short that takes a minute waits for an answer nobody gives.
 time_limit=60
 setup_void=""
@@ -317,6 +325,11 @@ ratio() { # ratio NAME REFERENCE: median over the rounds of NAME / REFERENCE of 
         for (i = 1; i <= c; i++) for (j = i + 1; j <= c; j++) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
         printf "%.2f\n", (c % 2) ? v[(c + 1) / 2] : (v[c / 2] + v[c / 2 + 1]) / 2 }' "$figures"
 }
+rounds_of() { # rounds_of NAME REFERENCE: each round's ratio, in round order
+    awk -v n="$1" -v d="$2" '$1 == n { a[$2] = $3 } $1 == d { b[$2] = $3 } END {
+        out = ""; for (r = 1; r in a || r in b; r++) if ((r in a) && (r in b) && b[r] > 0) out = out sprintf("%s%.2f", out == "" ? "" : " ", a[r] / b[r])
+        print (out == "" ? "-" : out) }' "$figures"
+}
 verdict() { # verdict VALUE LIMIT VOID_REASON [UNIT]
     if [ -n "$3" ]; then echo "not yet measurable: $3"
     elif [ "$1" = "-" ]; then echo "not measured"
@@ -341,7 +354,7 @@ data_table() {
 # target_row LABEL NAME REFERENCE LIMIT VOID_REASON: no ratio for a run that did not do the work
 target_row() {
     if [ -n "$5" ]; then row_ratio="-"; else row_ratio=$(ratio "$2" "$3"); fi
-    echo "| $1 | $(median "$2") | $row_ratio | at most $4 | $(verdict "$row_ratio" "$4" "$5") |"
+    echo "| $1 | $(median "$2") | $row_ratio | $(rounds_of "$2" "$3") | at most $4 | $(verdict "$row_ratio" "$4" "$5") |"
 }
 
 echo
@@ -358,11 +371,11 @@ if part uninstall; then
     echo
     echo "### Uninstall of a generated install folder ($entries entries: 10,000 files in 1,000 folders up to 6 deep)"
     echo
-    echo "| contender | median ms | ratio to the floor (median of rounds) | target | status |"
-    echo "|---|---|---|---|---|"
-    echo "| floor: one delete call per entry, deepest first | $(median floor) | 1.00 | | |"
+    echo "| contender | median ms | ratio to the floor (median of rounds) | ratio in each round | target | status |"
+    echo "|---|---|---|---|---|---|"
+    echo "| floor: one delete call per entry, deepest first | $(median floor) | 1.00 | | | |"
     target_row '`Uninstall.exe -s`' uninstall floor 2.5 "$uninstall_void"
-    echo "| \`cmd /c rd /s /q\` | $(median rd) | $(ratio rd floor) | reference | |"
+    echo "| \`cmd /c rd /s /q\` | $(median rd) | $(ratio rd floor) | $(rounds_of rd floor) | reference | |"
 fi
 
 if part calls; then
@@ -398,9 +411,9 @@ if part startup; then
     echo
     echo "### Setup and uninstall of the sample folder against the program's start-up"
     echo
-    echo "| run | median ms | ratio to \`Uninstall.exe -x\` | target | status |"
-    echo "|---|---|---|---|---|"
-    echo "| \`Uninstall.exe -x\` (start-up floor) | $(median startup) | 1.00 | | |"
+    echo "| run | median ms | ratio to \`Uninstall.exe -x\` (median of rounds) | ratio in each round | target | status |"
+    echo "|---|---|---|---|---|---|"
+    echo "| \`Uninstall.exe -x\` (start-up floor) | $(median startup) | 1.00 | | | |"
     target_row '`Uninstall.exe -setup -s`' setup startup 2.0 "$setup_void"
     target_row '`Uninstall.exe -s`' sample_uninstall startup 2.0 "$sample_void"
 fi
