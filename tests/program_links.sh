@@ -1,6 +1,7 @@
 #!/bin/sh
 # Makes (setup) or removes (cleanup) the uninstall tests' linked folder:
-# C:\zvx-link-fixture\Install\link, a symbolic link to C:\zvx-link-fixture\Outside.
+# C:\zvx-link-fixture\Install\link and ...\Install\dotted. (a name that only the
+# extended-length form reaches), symbolic links to C:\zvx-link-fixture\Outside.
 # Wine cannot make one itself; a host symbolic link shows in Wine as a reparse point.
 # Usage: program_links.sh setup|cleanup RUN_DIR
 set -eu
@@ -10,6 +11,7 @@ case "$1" in
         rm -rf "$fixture"
         mkdir -p "$fixture/Install" "$fixture/Outside"
         ln -s "$fixture/Outside" "$fixture/Install/link"
+        ln -s "$fixture/Outside" "$fixture/Install/dotted."
         ;;
     cleanup)
         rm -rf "$fixture"

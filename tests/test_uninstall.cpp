@@ -3,7 +3,9 @@
 // the self-removal batch file is read and then waited for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "tests/support/program_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
+#include "uninstall/path_retry.h"
 
 using namespace testsupport;
 
@@ -159,6 +162,54 @@ protected:
         HMODULE module = LoadLibraryW(path.c_str());
         ASSERT_NE(module, nullptr);
         loaded_.push_back(module);
+    }
+
+    // A copy of the test library, loaded: in use, so it cannot be deleted but can be renamed.
+    void PutLoadedLibrary(const std::wstring& path)
+    {
+        ASSERT_TRUE(CopyFileW((BinDir() + L"\\tests\\zvx_probe.dll").c_str(), path.c_str(), FALSE));
+        LoadLibraryFrom(path);
+    }
+
+    // Every entry below folder, relative to it and sorted; listed in the "\\?\"
+    // form, so that a name ending in a dot shows as it is.
+    static std::vector<std::wstring> EntriesBelow(const std::wstring& folder, const std::wstring& relative = L"")
+    {
+        std::vector<std::wstring> entries;
+        WIN32_FIND_DATAW data;
+        std::wstring pattern = L"\\\\?\\" + folder + (relative.empty() ? L"" : L"\\" + relative) + L"\\*";
+        HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE)
+            return entries;
+        do {
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring entry = relative.empty() ? name : relative + L"\\" + name;
+            entries.push_back(entry);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                for (const std::wstring& below : EntriesBelow(folder, entry))
+                    entries.push_back(below);
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+        std::sort(entries.begin(), entries.end());
+        return entries;
+    }
+
+    // The names below folder scheduled for deletion at restart, relative to it,
+    // sorted, each as often as it is scheduled.
+    static std::vector<std::wstring> PendingBelow(const std::wstring& folder)
+    {
+        std::wstring prefix = L"\\??\\" + folder + L"\\";
+        std::vector<std::wstring> names;
+        for (const std::wstring& name : PendingDeletions()) {
+            if (name.size() > prefix.size() && CompareStringOrdinal(name.c_str(), static_cast<int>(prefix.size()),
+                                                                    prefix.c_str(), -1, TRUE) == CSTR_EQUAL)
+                names.push_back(name.substr(prefix.size()));
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
     std::wstring root_;
@@ -318,10 +369,20 @@ TEST_F(UninstallRun, EntriesThroughALinkedFolderAreLeftAlone)
     ASSERT_NE(Attributes(folder + L"\\link") & FILE_ATTRIBUTE_REPARSE_POINT, 0u)
         << "the link fixture (tests/program_links.sh) did not run";
     ASSERT_NE(Attributes(folder + L"\\link"), INVALID_FILE_ATTRIBUTES);
+    ASSERT_NE(Attributes(L"\\\\?\\" + folder + L"\\dotted.") & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    ASSERT_NE(Attributes(L"\\\\?\\" + folder + L"\\dotted."), INVALID_FILE_ATTRIBUTES);
     Put(outside, L"victim.txt");
     Put(outside, L"sub\\victim2.txt");
+    Put(outside, L"victim3.txt");
+    // "dotted." in its plain form is the plain folder "dotted"; a call retried in
+    // the extended-length form would go through the link.
+    Put(folder, L"dotted\\own.txt");
+    Put(folder, L"plain\\own.txt");
     ASSERT_TRUE(CopyFileW((BinDir() + L"\\Uninstall.exe").c_str(), (folder + L"\\Uninstall.exe").c_str(), FALSE));
-    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "link\\victim.txt\nlink/sub/victim2.txt\nlink\\sub\n"));
+    // The plain folder's entries come before, between and after the linked ones,
+    // and it is listed before its file, so that there is a second pass.
+    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "plain\nlink\\victim.txt\nplain\\own.txt\n"
+                                                       "link/sub/victim2.txt\nlink\\sub\ndotted.\\victim3.txt\n"));
 
     ASSERT_EQ(Run(folder, L"-s"), 0);
     ASSERT_TRUE(BatchFinished());
@@ -329,10 +390,98 @@ TEST_F(UninstallRun, EntriesThroughALinkedFolderAreLeftAlone)
     EXPECT_TRUE(Exists(outside + L"\\victim.txt"));
     EXPECT_TRUE(Exists(outside + L"\\sub\\victim2.txt"));
     EXPECT_TRUE(Exists(outside + L"\\sub"));
+    EXPECT_TRUE(Exists(outside + L"\\victim3.txt"));
+    EXPECT_FALSE(Exists(folder + L"\\plain"));
     EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
     EXPECT_FALSE(Exists(folder + L"\\Uninstall.lst"));
+    RemoveTree(folder + L"\\dotted");
+    RemoveTree(folder + L"\\plain");
     DeleteFileW((outside + L"\\sub\\victim2.txt").c_str());
     DeleteFileW((outside + L"\\victim.txt").c_str());
+    DeleteFileW((outside + L"\\victim3.txt").c_str());
+}
+
+// The passes after the first only remove folders whose contents went meanwhile:
+// whatever order the list has, the same entries end deleted, renamed and
+// scheduled, and a file in use is scheduled once, not once a pass.
+TEST_F(UninstallRun, EveryOrderOfTheListEndsTheSameAndSchedulesEachFileOnce)
+{
+    const std::vector<std::string> lines = {
+        "app",          "app\\data",    "app\\data\\deep", "app\\data\\deep\\x.txt", "app\\data\\y.txt",
+        "app\\readme.txt", "keep",       "keep\\listed.txt", "ext.dll",             "locked.dat",
+        "notes.",       "missing.txt", "Uninstall.exe",  "Uninstall.lst"};
+    std::vector<std::vector<std::string>> orders = {lines, std::vector<std::string>(lines.rbegin(), lines.rend())};
+    std::mt19937 random(20261208);
+    for (int i = 0; i < 2; i++) {
+        orders.push_back(lines);
+        std::shuffle(orders.back().begin(), orders.back().end(), random);
+    }
+    const std::vector<std::wstring> left = {L"ext.dll.0.tmp", L"keep", L"keep\\user.txt", L"locked.dat"};
+
+    for (size_t order = 0; order < orders.size(); order++) {
+        std::string list;
+        for (const std::string& line : orders[order])
+            list += line + "\r\n";
+        std::wstring folder = Install(L"Order " + std::to_wstring(order), list);
+        for (const wchar_t* file : {L"app\\data\\deep\\x.txt", L"app\\data\\y.txt", L"app\\readme.txt",
+                                    L"keep\\listed.txt", L"keep\\user.txt", L"locked.dat"})
+            Put(folder, file);
+        ASSERT_TRUE(SetFileAttributesW((folder + L"\\app\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+        // Only the extended-length form names it: the retry must still be made.
+        ASSERT_TRUE(WriteBytes(L"\\\\?\\" + folder + L"\\notes.", "dotted"));
+        PutLoadedLibrary(folder + L"\\ext.dll");
+        HoldOpenWithoutDeleteSharing(folder + L"\\locked.dat");
+
+        ASSERT_EQ(Run(folder, L"-s"), 0) << "order " << order << ":\n" << list;
+        // One batch file at a time: they share their name.
+        ASSERT_TRUE(BatchFinished());
+        EXPECT_EQ(EntriesBelow(folder), left) << "order " << order << ":\n" << list;
+        EXPECT_EQ(PendingBelow(folder), (std::vector<std::wstring>{L"ext.dll.0.tmp", L"locked.dat"}))
+            << "order " << order << ":\n" << list;
+    }
+}
+
+// A name that the run itself gives a file in use is not worked on again: the
+// stale ext.dll.0.tmp goes in the first pass, ext.dll is renamed to that free
+// name, and the second pass (there is one: the first removed entries) leaves it.
+TEST_F(UninstallRun, AnEntryRemovedInOnePassIsNotWorkedOnInTheNext)
+{
+    std::wstring folder = Install(L"Settled", "ext.dll.0.tmp\next.dll\nsub\nsub\\f.txt\n");
+    Put(folder, L"ext.dll.0.tmp", "left from an earlier run");
+    Put(folder, L"sub\\f.txt");
+    PutLoadedLibrary(folder + L"\\ext.dll");
+
+    ASSERT_EQ(Run(folder, L"-s"), 0);
+    ASSERT_TRUE(BatchFinished());
+
+    EXPECT_EQ(EntriesBelow(folder), std::vector<std::wstring>{L"ext.dll.0.tmp"});
+    EXPECT_EQ(PendingBelow(folder), std::vector<std::wstring>{L"ext.dll.0.tmp"});
+}
+
+// The extended-length retry is made where that form can name something else
+// than the plain one, and only there.
+TEST(ExtendedRetry, IsMadeWhereThePlainFormNamesSomethingElseOrCannotReach)
+{
+    struct Case {
+        std::wstring path;
+        bool differs;
+    };
+    const Case cases[] = {
+        {L"C:\\Zorvex\\sub\\file.txt", false},
+        {L"C:\\Zorvex\\a.b c\\com10.txt", false},
+        {L"C:\\Zorvex\\console\\nul-free.txt", false},
+        {L"C:\\Zorvex\\" + std::wstring(229, L'x'), false},
+        {L"C:\\Zorvex\\notes.", true},
+        {L"C:\\Zorvex\\sub \\file.txt", true},
+        {L"C:\\Zorvex\\NUL", true},
+        {L"C:\\Zorvex\\sub\\com1.txt", true},
+        {L"C:\\Zorvex\\Lpt\u00b9", true},
+        {L"C:\\Zorvex\\aux .log", true},
+        {L"C:\\Zorvex\\conout$", true},
+        {L"C:\\Zorvex\\" + std::wstring(238, L'x'), true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ExtendedFormCanDiffer((L"\\\\?\\" + c.path).c_str()), c.differs) << testing::PrintToString(c.path);
 }
 
 TEST_F(UninstallRun, MsiRemovesNoFileAndWritesNoBatchFile)

@@ -1,10 +1,16 @@
 // File-system calls that the foundation does not wrap, made the program's way:
 // first with the caller's path and, when that fails, once more in the
 // extended-length form (which keeps a trailing dot and lifts the length limit).
+// The second call is made only when that form can name something the first did
+// not: on a short, plainly spelled path it would only fail again.
 #pragma once
 
 #include "common/base/paths.h"
 #include "common/base/strings.h"
+
+// Whether longPath, the extended-length form of a path, may name something other
+// than the plain form of that path does, or reach it where the plain form cannot.
+bool ExtendedFormCanDiffer(const wchar_t* longPath);
 
 template <class Call>
 bool WithExtendedRetry(const wchar_t* path, Call call)
@@ -12,7 +18,8 @@ bool WithExtendedRetry(const wchar_t* path, Call call)
     if (call(path))
         return true;
     wchar_t longPath[kMaxPathChars];
-    return ToExtendedLengthPath(path, longPath, kMaxPathChars) && call(longPath);
+    return ToExtendedLengthPath(path, longPath, kMaxPathChars) && ExtendedFormCanDiffer(longPath) &&
+           call(longPath);
 }
 
 template <class Call>
@@ -23,5 +30,5 @@ bool WithExtendedRetry(const wchar_t* from, const wchar_t* to, Call call)
     wchar_t longFrom[kMaxPathChars];
     wchar_t longTo[kMaxPathChars];
     return ToExtendedLengthPath(from, longFrom, kMaxPathChars) && ToExtendedLengthPath(to, longTo, kMaxPathChars) &&
-           call(longFrom, longTo);
+           (ExtendedFormCanDiffer(longFrom) || ExtendedFormCanDiffer(longTo)) && call(longFrom, longTo);
 }

@@ -100,28 +100,11 @@ bool IsConfinedEntryName(const wchar_t* entry)
     }
 }
 
-// True when a folder between the install folder and the entry is a junction or
-// a symbolic link: what the entry names would then lie elsewhere.
-static bool PassesThroughLink(wchar_t* entry, size_t folderLength)
-{
-    for (size_t i = folderLength; entry[i] != 0; i++) {
-        if (!IsSeparator(entry[i]))
-            continue;
-        wchar_t separator = entry[i];
-        entry[i] = 0;
-        DWORD attributes = GetAttributes(entry);
-        entry[i] = separator;
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            return true;
-    }
-    return false;
-}
-
 // Makes entry (which holds the install folder in its first folderLength
 // characters) name the entry of one list line. False when the line names nothing
 // this run may touch: empty, holding a NUL byte, not convertible, too long, or
-// reaching outside the install folder. The list comes from outside the program,
-// and an elevated uninstaller must not delete system files because of it.
+// spelled to reach outside the install folder. The list comes from outside the
+// program, and an elevated uninstaller must not delete system files because of it.
 static bool EntryFromLine(char* line, size_t length, wchar_t* entry, size_t folderLength)
 {
     while (length > 0 && (line[length - 1] == ' ' || line[length - 1] == '\t' || line[length - 1] == '\r' ||
@@ -131,7 +114,129 @@ static bool EntryFromLine(char* line, size_t length, wchar_t* entry, size_t fold
         return false;
     if (!WideFromAnsi(line, entry + folderLength, kMaxPathChars - folderLength))
         return false;
-    return IsConfinedEntryName(entry + folderLength) && !PassesThroughLink(entry, folderLength);
+    return IsConfinedEntryName(entry + folderLength);
+}
+
+// Errors that say the entry is not there (or cannot be, by its name).
+static bool IsAbsentError(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
+}
+
+// The file-system calls of the passes, each with the extended-length retry and
+// the error of the last call made.
+static DWORD AttributesOf(const wchar_t* path, DWORD& error)
+{
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    error = 0;
+    WithExtendedRetry(path, [&](const wchar_t* form) {
+        attributes = GetFileAttributesW(form);
+        error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+        return attributes != INVALID_FILE_ATTRIBUTES;
+    });
+    return attributes;
+}
+
+static void ClearAttributes(const wchar_t* path)
+{
+    WithExtendedRetry(path, [](const wchar_t* form) { return SetFileAttributesW(form, 0) != FALSE; });
+}
+
+static bool DeleteEntryFile(const wchar_t* path, DWORD& error)
+{
+    return WithExtendedRetry(path, [&](const wchar_t* form) {
+        bool deleted = DeleteFileW(form) != FALSE;
+        error = deleted ? 0 : GetLastError();
+        return deleted;
+    });
+}
+
+static bool RemoveFolder(const wchar_t* path, DWORD& error)
+{
+    return WithExtendedRetry(path, [&](const wchar_t* form) {
+        bool removed = RemoveDirectoryW(form) != FALSE;
+        error = removed ? 0 : GetLastError();
+        return removed;
+    });
+}
+
+// What a folder on an entry's path is.
+enum FolderVerdict { kFolderPlain, kFolderLink, kFolderAbsent, kFolderUnknown };
+
+// Looks at folder in every form that a call on an entry below it may take: the
+// plain form, and the extended-length form when that names something else (the
+// plain form drops a trailing dot, so "a." would be checked as "a" while the
+// retry went through "a." itself). A link in any form makes it a link.
+static FolderVerdict LookAtFolder(const wchar_t* folder)
+{
+    const wchar_t* forms[2] = {folder, nullptr};
+    wchar_t longPath[kMaxPathChars];
+    if (ToExtendedLengthPath(folder, longPath, kMaxPathChars) && ExtendedFormCanDiffer(longPath))
+        forms[1] = longPath;
+    bool plain = false;
+    bool unknown = false;
+    for (const wchar_t* form : forms) {
+        if (form == nullptr)
+            continue;
+        DWORD attributes = GetFileAttributesW(form);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            unknown = unknown || !IsAbsentError(GetLastError());
+            continue;
+        }
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return kFolderLink;
+        plain = plain || (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    return plain ? kFolderPlain : unknown ? kFolderUnknown : kFolderAbsent;
+}
+
+// The folders of the entry last looked at that the current pass found to be
+// plain folders (no junction, no symbolic link), as the leading part of that
+// entry's path: the next entries, which mostly lie in the same folders, need no
+// new look at them. Only folders above the entry being worked on are kept, and
+// the run removes nothing but that entry, so the run itself cannot change them
+// meanwhile; each pass looks afresh.
+struct CheckedFolders {
+    wchar_t path[kMaxPathChars];
+    size_t length;
+};
+
+enum PathVerdict { kPathInside, kPathThroughLink, kPathUnreachable };
+
+// Whether a folder between the install folder and the entry is a junction or a
+// symbolic link (what the entry names would then lie elsewhere), or missing
+// (then so is the entry).
+static PathVerdict CheckEntryPath(wchar_t* entry, size_t folderLength, CheckedFolders& checked)
+{
+    // The entry's own name, trailing separators and all, is not one of its folders.
+    size_t end = wcslen(entry);
+    while (end > folderLength && IsSeparator(entry[end - 1]))
+        end--;
+    size_t same = folderLength;
+    for (size_t i = folderLength; i < checked.length && i < end && entry[i] == checked.path[i]; i++) {
+        if (IsSeparator(entry[i]))
+            same = i + 1;
+    }
+    checked.length = same;
+    bool chained = true;
+    for (size_t i = same; i < end; i++) {
+        if (!IsSeparator(entry[i]))
+            continue;
+        wchar_t separator = entry[i];
+        entry[i] = 0;
+        FolderVerdict verdict = LookAtFolder(entry);
+        entry[i] = separator;
+        if (verdict == kFolderLink)
+            return kPathThroughLink;
+        if (verdict == kFolderAbsent)
+            return kPathUnreachable;
+        chained = chained && verdict == kFolderPlain;
+        if (chained) {
+            wmemcpy(checked.path + checked.length, entry + checked.length, i + 1 - checked.length);
+            checked.length = i + 1;
+        }
+    }
+    return kPathInside;
 }
 
 // Renames a file in use to a free numbered name, when it can, and schedules it
@@ -143,7 +248,8 @@ static void ScheduleForRestart(const wchar_t* entry)
     for (unsigned n = 0; n < 1000; n++) {
         // A cut name would name another file: the entry then keeps its own.
         named = FormatString(temporary, kMaxPathChars, L"%s.%u.tmp", entry, n) >= 0;
-        if (!named || GetAttributes(temporary) == INVALID_FILE_ATTRIBUTES)
+        DWORD error;
+        if (!named || AttributesOf(temporary, error) == INVALID_FILE_ATTRIBUTES)
             break;
     }
     const wchar_t* name = entry;
@@ -156,20 +262,57 @@ static void ScheduleForRestart(const wchar_t* entry)
     });
 }
 
-// One entry of a deletion pass; true when it was removed now.
-static bool RemoveEntry(const wchar_t* entry, const wchar_t* programName, bool& rebootNeeded)
+// What the deletion passes know of one list line. The passes after the first
+// exist only to remove folders whose contents went meanwhile, so a settled line
+// is not looked at again, and a file in use is scheduled once, not once a pass.
+enum LineState : uint8_t {
+    kLineOpen = 0,     // to be worked on in the next pass
+    kLineSettled = 1,  // removed, found missing, scheduled, left to the end of the run, or naming nothing
+    kLineFolder = 2,   // a folder that still held something; its attributes are cleared already
+};
+
+// One line of a deletion pass, whose entry passed the checks; true when the
+// entry was removed now.
+static bool RemoveEntry(const wchar_t* entry, uint8_t& state, const wchar_t* programName, bool& rebootNeeded)
 {
-    DWORD attributes = GetAttributes(entry);
-    // A listed link goes as a link; its attributes may be those of its target,
-    // which lies outside and keeps them.
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        SetAttributes(entry, 0);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return WithExtendedRetry(entry, [](const wchar_t* path) { return RemoveDirectoryW(path) != FALSE; });
-    if (RemoveFile(entry))
-        return true;
-    if (attributes == INVALID_FILE_ATTRIBUTES)
+    DWORD error = 0;
+    if (state == kLineFolder) {
+        bool removed = RemoveFolder(entry, error);
+        if (removed || IsAbsentError(error))
+            state = kLineSettled;
+        return removed;
+    }
+    DWORD attributes = AttributesOf(entry, error);
+    bool known = attributes != INVALID_FILE_ATTRIBUTES;
+    if (!known && IsAbsentError(error)) {
+        state = kLineSettled;
         return false;
+    }
+    // A listed link goes as a link; its attributes may be those of its target,
+    // which lies outside and keeps them. Only read-only stops a removal: other
+    // attributes are cleared just on what stays, which ends as it would have.
+    bool clear = !known || (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                            (attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NORMAL)) != 0);
+    bool clearFirst = clear && (!known || (attributes & FILE_ATTRIBUTE_READONLY));
+    if (clearFirst)
+        ClearAttributes(entry);
+    if (known && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        // A folder that is not empty yet simply fails in this pass.
+        bool removed = RemoveFolder(entry, error);
+        if (!removed && clear && !clearFirst)
+            ClearAttributes(entry);
+        state = removed || IsAbsentError(error) ? kLineSettled : kLineFolder;
+        return removed;
+    }
+    if (DeleteEntryFile(entry, error)) {
+        state = kLineSettled;
+        return true;
+    }
+    if (!known)
+        return false;
+    if (clear && !clearFirst)
+        ClearAttributes(entry);
+    state = kLineSettled;
     // The program and the list are in use by this run; the batch file and the
     // end of the run remove them.
     const wchar_t* name = NamePart(entry);
@@ -180,26 +323,52 @@ static bool RemoveEntry(const wchar_t* entry, const wchar_t* programName, bool& 
     return false;
 }
 
+static size_t CountListLines(ListReader& list)
+{
+    char line[kListLineBytes];
+    size_t length;
+    bool whole;
+    size_t count = 0;
+    while (ReadListLine(list, line, kListLineBytes, length, whole))
+        count++;
+    return count;
+}
+
 // Passes over the list until one removes nothing, so that a folder listed before
 // its files goes in a later pass. entry holds the install folder with its
 // trailing separator. True when a file was left for the next restart.
 static bool DeletionPasses(ListReader& list, wchar_t* entry, const wchar_t* programName)
 {
     size_t folderLength = wcslen(entry);
+    size_t lineCount = CountListLines(list);
+    // A byte a line. Without the memory for it every line is worked on in every
+    // pass: slower, and a file in use is scheduled again each pass.
+    std::unique_ptr<uint8_t[]> record(new (std::nothrow) uint8_t[lineCount > 0 ? lineCount : 1]());
+    CheckedFolders checked;
+    wmemcpy(checked.path, entry, folderLength);
     bool rebootNeeded = false;
     char line[kListLineBytes];
     for (;;) {
+        RewindList(list);
+        checked.length = folderLength;
         unsigned removed = 0;
         size_t length;
         bool whole;
-        while (ReadListLine(list, line, kListLineBytes, length, whole)) {
-            if (whole && EntryFromLine(line, length, entry, folderLength) &&
-                RemoveEntry(entry, programName, rebootNeeded))
+        for (size_t index = 0; ReadListLine(list, line, kListLineBytes, length, whole); index++) {
+            uint8_t unrecorded = kLineOpen;
+            uint8_t& state = record && index < lineCount ? record[index] : unrecorded;
+            if (state == kLineSettled)
+                continue;
+            if (!whole || !EntryFromLine(line, length, entry, folderLength) ||
+                CheckEntryPath(entry, folderLength, checked) != kPathInside) {
+                state = kLineSettled;
+                continue;
+            }
+            if (RemoveEntry(entry, state, programName, rebootNeeded))
                 removed++;
         }
         if (removed == 0)
             return rebootNeeded;
-        RewindList(list);
     }
 }
 
