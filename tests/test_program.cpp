@@ -47,13 +47,14 @@ TEST(ListEntries, OnlyNamesInsideTheInstallFolderAreAccepted)
 {
     for (const wchar_t* inside :
          {L"Zorvex.exe", L"sub\\file.txt", L"sub/file.txt", L" leading blank", L"a..b", L"sub\\..x\\f", L"x.",
-          L"sub\\\\double", L"Caf\u00e9\\\u4e2d.txt"}) {
+          L"sub\\\\double", L"Caf\u00e9\\\u4e2d.txt", L"console.txt", L"com10", L"nullable"}) {
         EXPECT_TRUE(IsConfinedEntryName(inside)) << inside;
     }
     for (const wchar_t* outside :
          {L"..", L"..\\x", L"../x", L"sub\\..\\..\\x", L"sub/../../x", L"sub\\..", L".", L".\\x", L"...\\x",
           L".. \\x", L"sub\\ ..\\x", L"\\Windows\\x", L"/Windows/x", L"\\\\server\\share\\x", L"C:\\Windows\\x",
-          L"C:x", L"file.txt:stream", L"file.txt::$DATA", L"\\\\?\\C:\\x", L"\\\\.\\PhysicalDrive0"}) {
+          L"C:x", L"file.txt:stream", L"file.txt::$DATA", L"\\\\?\\C:\\x", L"\\\\.\\PhysicalDrive0",
+          L"NUL", L"nul.txt", L"sub\\COM1", L"CON ", L"conin$", L"aux\\x"}) {
         EXPECT_FALSE(IsConfinedEntryName(outside)) << outside;
     }
 }

@@ -419,10 +419,9 @@ TEST_F(RobustUninstall, WithoutAUsableTemporaryFolderNoBatchIsStarted)
 // A device name as a list entry names the device, not a file in the install
 // folder: Windows before 11 (and Wine) maps "<folder>\NUL", "<folder>\nul.txt"
 // or "<folder>\sub\COM1" to the device, which the run must leave alone.
-// Disabled while the entry check lets such names through: each is then
-// scheduled for deletion at restart ("\??\NUL"), and a visible run asks for a
-// restart for nothing.
-TEST_F(RobustUninstall, DISABLED_DeviceNamesAreNeverScheduledAtRestart)
+// Scheduled, it would be "\??\NUL", and a visible run would ask for a restart
+// for nothing.
+TEST_F(RobustUninstall, DeviceNamesAreNeverScheduledAtRestart)
 {
     std::wstring folder = Install(L"devices");
     std::wstring temp = root_ + L"\\temp";

@@ -19,9 +19,7 @@ static bool StartsWithNoCase(const wchar_t* text, const wchar_t* upperPrefix)
     return true;
 }
 
-// Names the plain form takes for devices whatever folder they are in: CON, NUL,
-// COM1, LPT1 and the like, also with an extension or blanks after them ("nul.txt").
-static bool IsDeviceName(const wchar_t* name, size_t length)
+bool IsDeviceName(const wchar_t* name, size_t length)
 {
     size_t stem = 0;
     while (stem < length && name[stem] != L'.')

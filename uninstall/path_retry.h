@@ -5,8 +5,14 @@
 // not: on a short, plainly spelled path it would only fail again.
 #pragma once
 
+#include <cstddef>
+
 #include "common/base/paths.h"
 #include "common/base/strings.h"
+
+// Whether the plain form takes a path name for a device (CON, NUL, COM1, LPT1
+// and the like, also with an extension or blanks after them: "nul.txt").
+bool IsDeviceName(const wchar_t* name, size_t length);
 
 // Whether longPath, the extended-length form of a path, may name something other
 // than the plain form of that path does, or reach it where the plain form cannot.

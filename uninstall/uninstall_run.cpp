@@ -81,7 +81,8 @@ bool IsConfinedEntryName(const wchar_t* entry)
     if (IsSeparator(entry[0]) || wcschr(entry, L':') != nullptr)
         return false;
     // A component of dots and blanks only may be resolved to the parent
-    // (Windows drops trailing dots and blanks), so none is accepted.
+    // (Windows drops trailing dots and blanks), and a device name names the
+    // device, so neither is accepted.
     const wchar_t* component = entry;
     for (const wchar_t* p = entry;; p++) {
         if (*p != 0 && !IsSeparator(*p))
@@ -92,7 +93,7 @@ bool IsConfinedEntryName(const wchar_t* entry)
             hasDot = hasDot || *q == L'.';
             dotsAndBlanks = dotsAndBlanks && (*q == L'.' || *q == L' ');
         }
-        if (dotsAndBlanks && hasDot)
+        if ((dotsAndBlanks && hasDot) || IsDeviceName(component, static_cast<size_t>(p - component)))
             return false;
         if (*p == 0)
             return true;

@@ -20,5 +20,5 @@ bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, boo
                       size_t capacity);
 
 // Whether a list entry, by its spelling, names something inside the install
-// folder: relative, no drive or root, no colon, no ".." component.
+// folder: relative, no drive or root, no colon, no ".." component, no device name.
 bool IsConfinedEntryName(const wchar_t* entry);
