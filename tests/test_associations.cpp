@@ -176,6 +176,16 @@ TEST_F(Associations, FormerNewFileEntriesAndOwnTypesInTheRecord)
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, Saved(L".arj"), L"Type", L"zORVEX.zip"));
     AssociateExtension(L".arj", false, true, false, false);
     EXPECT_EQ(L"", StringOf(kClasses, L".arj"));
+
+    // A former type longer than any name of the product's is another program's,
+    // recorded whole and given back whole.
+    const std::wstring longType = L"Other." + std::wstring(100, L'T');
+    ASSERT_TRUE(SetString(kClasses, L".tar", L"", longType.c_str()));
+    AssociateExtension(L".tar", true, true, false, false);
+    EXPECT_EQ(L"Zorvex", StringOf(kClasses, L".tar"));
+    EXPECT_EQ(longType, StringOf(HKEY_CURRENT_USER, Saved(L".tar"), L"Type"));
+    AssociateExtension(L".tar", false, true, false, false);
+    EXPECT_EQ(longType, StringOf(kClasses, L".tar"));
 }
 
 TEST_F(Associations, AnotherProgramsExtensionIsNeverTouched)

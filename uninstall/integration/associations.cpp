@@ -84,11 +84,10 @@ void EnsureTemplateFile(const wchar_t* path, const unsigned char* bytes, uint32_
     file.Close();
 }
 
-// Records what the extension was before the product first took it.
-void SaveFormerState(const wchar_t* ext, const wchar_t* newFileKey, const wchar_t* savedKey)
+// Records what the extension was before the product first took it; type is its
+// current default value, as the caller read it.
+void SaveFormerState(const wchar_t* ext, const wchar_t* type, const wchar_t* newFileKey, const wchar_t* savedKey)
 {
-    wchar_t type[kTypeChars];
-    ReadString(HKEY_CLASSES_ROOT, ext, L"", type, L"", kTypeChars);
     wchar_t fileName[kMaxPathChars];
     ReadString(HKEY_CLASSES_ROOT, newFileKey, L"FileName", fileName, L"", kMaxPathChars);
     wchar_t nullFile[kMaxPathChars];
@@ -205,8 +204,14 @@ void AssociateExtension(const wchar_t* ext, bool associate, bool newEntryWanted,
     if (associate) {
         // Behind a closed gate every classes-root read answers its default; saving those
         // would overwrite the real record of the former owner.
-        if (!IsOwnAssociation(ext) && IntegrationAllowed())
-            SaveFormerState(ext, newFileKey, savedKey);
+        if (IntegrationAllowed()) {
+            // One read tells both whether the type is ours and what to record: a value
+            // too long for the buffer reads as empty, which is not ours either.
+            wchar_t type[kTypeChars];
+            ReadString(HKEY_CLASSES_ROOT, ext, L"", type, L"", kTypeChars);
+            if (!IsOwnProgId(type))
+                SaveFormerState(ext, type, newFileKey, savedKey);
+        }
         WriteString(HKEY_CLASSES_ROOT, ext, L"", isZip ? kZipProgId : kProgId);
         if (isZvx) {
             for (unsigned n = 0; n < kVolumesTakenAtSetup; ++n) {

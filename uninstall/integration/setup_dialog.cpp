@@ -1,6 +1,7 @@
 #include "uninstall/integration/setup_dialog.h"
 
 #include <richedit.h>
+#include <shlobj.h>
 
 #include <cwchar>
 
@@ -167,10 +168,16 @@ bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPathOut, 
 {
     if (!WriteAppPaths())
         return false;
-    RegisterShellIntegration(false, options);
+    // RegisterProgIds tells the shell once every association is written; that notice
+    // covers the shell extension's keys too. A second one a moment earlier would only
+    // make Explorer reload its associations twice.
+    RegisterShellIntegration(false, options, false);
     ApplyAssociations(options);
-    if (!RegisterProgIds())
+    if (!RegisterProgIds()) {
+        // Stopped before its notice: the shell must still hear of the extension.
+        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
         return false;
+    }
     wchar_t iconPath[kMaxPathChars];
     ReadUserString(L"Interface\\Themes", L"ShellExtIcon", iconPath, L"", kMaxPathChars);
     bool useIcon = iconPath[0] != 0 && FileExists(iconPath);

@@ -187,10 +187,11 @@ void RegisterShellExtension(const IntegrationOptions& options, const ShellExtVar
         SetHandlerKey(row, variant, classicMenu);
 }
 
-void RegisterShellIntegration(bool remove, const IntegrationOptions& options)
+void RegisterShellIntegration(bool remove, const IntegrationOptions& options, bool notifyShell)
 {
     for (const ShellExtVariant& variant : kShellExtVariants)
         RegisterShellExtension(options, variant);
     RegisterApplication(remove);
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    if (notifyShell)
+        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }

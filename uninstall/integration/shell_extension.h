@@ -16,6 +16,8 @@ struct ShellExtVariant {
 };
 extern const ShellExtVariant kShellExtVariants[2];  // 32-bit first, then 64-bit
 
-void RegisterShellIntegration(bool remove, const IntegrationOptions& options);
+// Ends by telling the shell that associations changed, unless notifyShell is false:
+// then the caller does, once, after changes of its own.
+void RegisterShellIntegration(bool remove, const IntegrationOptions& options, bool notifyShell = true);
 void RegisterShellExtension(const IntegrationOptions& options, const ShellExtVariant& variant);
 void RunContextMenuPackageInstaller(bool install);

@@ -159,12 +159,15 @@ void UpdateShortcuts(const IntegrationOptions& options, wchar_t* groupPathOut, s
     if (!IntegrationAllowed())
         return;
 
-    wchar_t folder[kMaxPathChars];
+    // The user's desktop folder is looked up once: it is also the working directory of
+    // the Start menu and group shortcuts ("unknown_folder" when it cannot be had).
+    wchar_t workingDirectory[kMaxPathChars];
     wchar_t userDesktopLink[kMaxPathChars];
-    bool haveUserDesktop = LookUpFolder(CSIDL_DESKTOPDIRECTORY, folder, kMaxPathChars) &&
-                           JoinPath(folder, kLinkName, userDesktopLink, kMaxPathChars);
+    bool haveUserDesktop = LookUpFolder(CSIDL_DESKTOPDIRECTORY, workingDirectory, kMaxPathChars) &&
+                           JoinPath(workingDirectory, kLinkName, userDesktopLink, kMaxPathChars);
     if (!haveUserDesktop && WindowsVersion() < 0x0600)
         return;
+    wchar_t folder[kMaxPathChars];
     wchar_t commonDesktopLink[kMaxPathChars];
     LookUpFolder(CSIDL_COMMON_DESKTOPDIRECTORY, folder, kMaxPathChars);
     if (!JoinPath(folder, kLinkName, commonDesktopLink, kMaxPathChars))
@@ -185,9 +188,6 @@ void UpdateShortcuts(const IntegrationOptions& options, wchar_t* groupPathOut, s
     } else {
         RemoveFile(desktopLink);
     }
-
-    wchar_t workingDirectory[kMaxPathChars];
-    LookUpFolder(CSIDL_DESKTOPDIRECTORY, workingDirectory, kMaxPathChars);
 
     wchar_t startMenuLink[kMaxPathChars];
     LookUpFolder(WindowsVersion() >= 0x0600 ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU, folder, kMaxPathChars);
