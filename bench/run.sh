@@ -255,6 +255,9 @@ fi
 # The sample: the program, a language file, a stand-in for the archiver and a few
 # files and folders, all listed in Uninstall.lst, as are the two new-archive
 # templates that setup writes beside the program.
+sample_language() {
+    printf '***messages***\r\n:STRINGS\r\nIDS_UNINSTALLZVX "Uninstall Zorvex"\r\n'
+}
 make_sample() {
     s="$bench_dir/$1"
     mkdir -p "$s/Formats" "$s/Help"
@@ -263,7 +266,7 @@ make_sample() {
     printf 'Zorvex archiver\r\n' > "$s/ReadMe.txt"
     printf 'plug-in\r\n' > "$s/Formats/zvxfmt.dat"
     printf 'help\r\n' > "$s/Help/zorvex.chm"
-    printf '***messages***\r\n:STRINGS\r\nIDS_UNINSTALLZVX "Uninstall Zorvex"\r\n' > "$s/uninstall.lng"
+    sample_language > "$s/uninstall.lng"
     printf 'Zorvex.exe\r\nUninstall.exe\r\nuninstall.lng\r\nReadMe.txt\r\nFormats\r\nFormats\\zvxfmt.dat\r\nHelp\r\nHelp\\zorvex.chm\r\nzvxnew.dat\r\nzipnew.dat\r\n' \
         > "$s/Uninstall.lst"
 }
@@ -273,12 +276,21 @@ startup_rounds=$((rounds * 5))
 time_limit=60
 setup_void=""
 sample_void=""
+# The reference for what the window system costs: the program's start-up and its
+# two dialogs, closed at once, with no work; the same language file beside it.
+if part startup; then
+    mkdir -p "$bench_dir/dialogs"
+    cp "$build/bench/zvx_bench_dialogs.exe" "$bench_dir/dialogs/"
+    sample_language > "$bench_dir/dialogs/uninstall.lng"
+    run_quiet "$work/warm.out" $wine "$bench_win\\zvx_bench_timer.exe" -t 60 -- "$bench_win\\dialogs\\zvx_bench_dialogs.exe" || true
+fi
 r=1
 part startup && echo "Start-up, setup and uninstall of the sample folder: $startup_rounds rounds" >&2
 while part startup && [ $r -le "$startup_rounds" ]; do
     make_sample "sample-$r"
     sample="$bench_win\\sample-$r"
     timed startup "$r" "$sample\\Uninstall.exe" -x
+    timed dialogs "$r" "$bench_win\\dialogs\\zvx_bench_dialogs.exe"
     timed setup "$r" "$sample\\Uninstall.exe" -setup -s
     $wine reg query "$uninstall_key" >/dev/null 2>&1 ||
         setup_void="Uninstall.exe -setup -s made no entry in the list of installed programs"
@@ -414,6 +426,7 @@ if part startup; then
     echo "| run | median ms | ratio to \`Uninstall.exe -x\` (median of rounds) | ratio in each round | target | status |"
     echo "|---|---|---|---|---|---|"
     echo "| \`Uninstall.exe -x\` (start-up floor) | $(median startup) | 1.00 | | | |"
+    echo "| start-up and the two dialogs, closed at once, no work (reference) | $(median dialogs) | $(ratio dialogs startup) | $(rounds_of dialogs startup) | reference | |"
     target_row '`Uninstall.exe -setup -s`' setup startup 2.0 "$setup_void"
     target_row '`Uninstall.exe -s`' sample_uninstall startup 2.0 "$sample_void"
 fi
