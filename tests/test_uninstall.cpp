@@ -428,7 +428,10 @@ TEST_F(UninstallRun, EveryOrderOfTheListEndsTheSameAndSchedulesEachFileOnce)
             Put(folder, file);
         ASSERT_TRUE(SetFileAttributesW((folder + L"\\app\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY));
         // Only the extended-length form names it: the retry must still be made.
+        // The plain form names the unlisted "notes" beside it, which therefore
+        // goes too, as it always did.
         ASSERT_TRUE(WriteBytes(L"\\\\?\\" + folder + L"\\notes.", "dotted"));
+        Put(folder, L"notes", "plain");
         PutLoadedLibrary(folder + L"\\ext.dll");
         HoldOpenWithoutDeleteSharing(folder + L"\\locked.dat");
 

@@ -161,6 +161,12 @@ static bool RemoveFolder(const wchar_t* path, DWORD& error)
     });
 }
 
+static bool PlainFormDiffers(const wchar_t* path)
+{
+    wchar_t longPath[kMaxPathChars];
+    return ToExtendedLengthPath(path, longPath, kMaxPathChars) && ExtendedFormCanDiffer(longPath);
+}
+
 // What a folder on an entry's path is.
 enum FolderVerdict { kFolderPlain, kFolderLink, kFolderAbsent, kFolderUnknown };
 
@@ -365,8 +371,15 @@ static bool DeletionPasses(ListReader& list, wchar_t* entry, const wchar_t* prog
                 state = kLineSettled;
                 continue;
             }
-            if (RemoveEntry(entry, state, programName, rebootNeeded))
+            if (RemoveEntry(entry, state, programName, rebootNeeded)) {
                 removed++;
+                // The plain form of a name ending in a dot or blank names another
+                // entry ("a." is "a"), and what went may have been that one: the
+                // next pass looks at the line again, as it did before lines were
+                // remembered, and finds it gone or removes it.
+                if (PlainFormDiffers(entry))
+                    state = kLineOpen;
+            }
         }
         if (removed == 0)
             return rebootNeeded;
