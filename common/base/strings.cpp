@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cwchar>
 
-bool CopyString(wchar_t* dest, const wchar_t* src, size_t capacity)
+// One rule for wide and narrow text: copy what fits, terminate, tell whether it was all.
+template <class Char>
+static bool CopyBounded(Char* dest, const Char* src, size_t capacity)
 {
     if (capacity == 0)
         return src == nullptr || src[0] == 0;
@@ -18,35 +20,37 @@ bool CopyString(wchar_t* dest, const wchar_t* src, size_t capacity)
     }
     dest[i] = 0;
     return src == nullptr || src[i] == 0;
+}
+
+template <class Char>
+static bool AppendBounded(Char* dest, const Char* src, size_t capacity)
+{
+    size_t length = 0;
+    while (length < capacity && dest[length] != 0)
+        length++;
+    if (length >= capacity)
+        return false;
+    return CopyBounded(dest + length, src, capacity - length);
+}
+
+bool CopyString(wchar_t* dest, const wchar_t* src, size_t capacity)
+{
+    return CopyBounded(dest, src, capacity);
 }
 
 bool AppendString(wchar_t* dest, const wchar_t* src, size_t capacity)
 {
-    size_t length = wcsnlen(dest, capacity);
-    if (length >= capacity)
-        return false;
-    return CopyString(dest + length, src, capacity - length);
+    return AppendBounded(dest, src, capacity);
 }
 
 bool CopyStringA(char* dest, const char* src, size_t capacity)
 {
-    if (capacity == 0)
-        return src == nullptr || src[0] == 0;
-    size_t i = 0;
-    if (src != nullptr) {
-        for (; i + 1 < capacity && src[i] != 0; i++)
-            dest[i] = src[i];
-    }
-    dest[i] = 0;
-    return src == nullptr || src[i] == 0;
+    return CopyBounded(dest, src, capacity);
 }
 
 bool AppendStringA(char* dest, const char* src, size_t capacity)
 {
-    size_t length = strnlen(dest, capacity);
-    if (length >= capacity)
-        return false;
-    return CopyStringA(dest + length, src, capacity - length);
+    return AppendBounded(dest, src, capacity);
 }
 
 int FormatStringA(char* buf, size_t capacity, const char* format, ...)
