@@ -100,25 +100,33 @@ done
 /usr/lib/wine/wineserver -w
 
 zvx_snapshot "$work/after"
+# What the program is meant to leave (README, "What the uninstall leaves"): parent keys
+# that setup had to create for its handler keys and the registered application, which
+# other programs share. The install folder's own files are meant to be gone. Anything
+# else that differs from the state before setup is a fault.
+shared_parents='^	HKEY_LOCAL_MACHINE\\Software\\Classes\\(\*|Drive|[Ff]older|exefile|lnkfile)(\\shellex(\\(ContextMenuHandlers|DragDropHandlers|PropertySheetHandlers))?)?$|^	HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications$'
+LC_ALL=C comm -3 "$work/before/registry.txt" "$work/after/registry.txt" > "$work/registry-diff.txt"
+LC_ALL=C comm -3 "$work/before/files.txt" "$work/after/files.txt" > "$work/files-diff.txt"
+grep -E "$shared_parents" "$work/registry-diff.txt" > "$work/by-design.txt" || true
+grep -v -E "$shared_parents" "$work/registry-diff.txt" > "$work/unexpected.txt" || true
+grep -v -E '^Program Files/Zorvex(/|$)' "$work/files-diff.txt" >> "$work/unexpected.txt" || true
 echo "== What differs from the state before setup:"
-zvx_report "$work/before" "$work/after"
-# What the program is meant to leave (README, "What the uninstall leaves"): the
-# product's own files are gone, and the parent keys that setup had to create for its
-# handler keys and the registered application stay, because other programs share them.
-# Anything else left over is a fault.
-LC_ALL=C comm -3 "$work/before/registry.txt" "$work/after/registry.txt" | grep -v -E \
-    -e '^	HKEY_LOCAL_MACHINE\\Software\\Classes\\(\*|Drive|[Ff]older|exefile|lnkfile)(\\shellex(\\(ContextMenuHandlers|DragDropHandlers|PropertySheetHandlers))?)?$' \
-    -e '^	HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications$' > "$work/unexpected.txt" || true
-LC_ALL=C comm -3 "$work/before/files.txt" "$work/after/files.txt" |
-    grep -v -E '^Program Files/Zorvex(/|$)' >> "$work/unexpected.txt" || true
+gone=$(grep -c -E '^Program Files/Zorvex/' "$work/files-diff.txt" || true)
+if grep -q -x 'Program Files/Zorvex' "$work/files-diff.txt"; then
+    echo "   Removed, as the uninstall is meant to: C:\\Program Files\\Zorvex and the $gone files the installer put there."
+fi
+if [ -s "$work/by-design.txt" ]; then
+    echo "   Left by design: parent keys that setup created and other programs share (the product's keys below them are gone):"
+    sed -e 's/^	//' -e 's/^HKEY_LOCAL_MACHINE\\Software\\Classes/HKCR/' -e 's/^HKEY_LOCAL_MACHINE/HKLM/' -e 's/^/      /' \
+        "$work/by-design.txt"
+fi
 if [ -s "$work/unexpected.txt" ]; then
-    echo "== Left behind although the program is not meant to leave it:"
-    sed 's/^/   /' "$work/unexpected.txt"
+    echo "   Left behind although the program is not meant to leave it (- before only, tab: after only):"
+    sed 's/^/      /' "$work/unexpected.txt"
     status=1
 else
-    echo "== Nothing else: .zip and .7z belong to OtherArc again and .zip has its former new-file entry back;"
-    echo "   the install folder, templates, shortcuts, program groups and product keys are gone. What is listed"
-    echo "   above is the install folder's own files (removed) and parent keys shared with other programs."
+    echo "   Nothing else: .zip and .7z belong to OtherArc again and .zip has its former new-file entry back; the"
+    echo "   templates, shortcuts, program groups, App Paths, uninstall entry and product keys are gone."
     status=0
 fi
 
