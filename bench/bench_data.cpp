@@ -90,6 +90,23 @@ struct LanguageKey {
 
 // A product language file in UTF-16LE: other sections before the marker, then
 // messages and dialog sections, with quoting and escapes as translators write them.
+// The reference of every in-process figure: the file's bytes read raw, timed, and
+// checked against what was written, so that a round never measures a changed file.
+static bool TimeRawRead(const std::wstring& path, const std::wstring& text, std::vector<double>& times,
+                        const wchar_t* what)
+{
+    size_t bytes = text.size() * sizeof(wchar_t);
+    std::string raw;
+    Stopwatch watch;
+    bool readOk = ReadWholeFile(path, raw, bytes);
+    times.push_back(watch.Ms());
+    if (!readOk || raw.compare(0, bytes, reinterpret_cast<const char*>(text.data()), bytes) != 0) {
+        fwprintf(stderr, L"%ls changed between rounds\n", what);
+        return false;
+    }
+    return true;
+}
+
 static std::wstring LanguageFileText(std::vector<LanguageKey>& keys)
 {
     std::string text = "[Zorvex]\r\nVersion=1\r\n";
@@ -138,14 +155,8 @@ static bool BenchLanguage(const std::wstring& folder, int rounds)
 
     std::vector<double> rawRead, load, lookups;
     for (int round = 0; round < rounds; round++) {
-        std::string raw;
-        Stopwatch readWatch;
-        bool readOk = ReadWholeFile(path, raw, bytes);
-        rawRead.push_back(readWatch.Ms());
-        if (!readOk || raw.compare(0, bytes, reinterpret_cast<const char*>(text.data()), bytes) != 0) {
-            fwprintf(stderr, L"language file changed between rounds\n");
+        if (!TimeRawRead(path, text, rawRead, L"language file"))
             return false;
-        }
 
         DestroyLanguageTable();
         Stopwatch loadWatch;
@@ -255,14 +266,8 @@ static bool BenchSettings(const std::wstring& folder, int rounds)
 
     std::vector<double> rawRead, load, lookups, save, rawWrite;
     for (int round = 0; round < rounds; round++) {
-        std::string raw;
-        Stopwatch readWatch;
-        bool readOk = ReadWholeFile(path, raw, bytes);
-        rawRead.push_back(readWatch.Ms());
-        if (!readOk || raw.compare(0, bytes, reinterpret_cast<const char*>(text.data()), bytes) != 0) {
-            fwprintf(stderr, L"settings file changed between rounds\n");
+        if (!TimeRawRead(path, text, rawRead, L"settings file"))
             return false;
-        }
 
         FreeSettingsFile();
         Stopwatch loadWatch;
@@ -286,7 +291,7 @@ static bool BenchSettings(const std::wstring& folder, int rounds)
         }
 
         Stopwatch writeWatch;
-        bool written = WriteWholeFile(rawPath, raw.data(), raw.size());
+        bool written = WriteWholeFile(rawPath, text.data(), bytes);
         rawWrite.push_back(writeWatch.Ms());
         DeleteFileW(rawPath.c_str());
         if (!written)
