@@ -210,7 +210,11 @@ int RunProgram(HINSTANCE instance)
     bool setupRequested = false;
     bool uninstallRequested = false;
     ParseOptions(true, sfxcmd, setupRequested, uninstallRequested);
-    ParseOptions(false, GetCommandLineW(), setupRequested, uninstallRequested);
+    const wchar_t* commandLine = GetCommandLineW();
+    wchar_t programPath[kMaxPathChars];
+    if (GetProgramPath(programPath, kMaxPathChars))
+        commandLine = SkipUnquotedProgramPath(commandLine, programPath);
+    ParseOptions(false, commandLine, setupRequested, uninstallRequested);
 
     if (setupRequested)
         RunSetupMode();
