@@ -286,6 +286,27 @@ TEST_F(SettingsFileTest, AFileNotReadWholeIsNeverSavedOver)
     EXPECT_EQ(Utf16LeFile(std::wstring(kGlobalLines) + L"HKCU\\W\\a=1\r\n"), AfterExit());
 }
 
+// UTF-8 with its mark and one malformed byte: the entries up to the fault are
+// used as written (the first one too, non-ASCII text intact), and the file is
+// never saved over, which would drop the rest.
+TEST_F(SettingsFileTest, AUtf8FileWithAMalformedSequenceIsUsedButNeverSavedOver)
+{
+    const std::string bytes = "\xEF\xBB\xBF"
+                              "HKCU\\T\\first=7\r\n"
+                              "HKCU\\T\\name=\"Caf\xC3\xA9 \xE4\xB8\xAD\"\r\n"
+                              "HKCU\\T\\bad=\"x\xE9y\"\r\n"
+                              "Global\\SaveSettings=1\r\n";
+    Load(bytes);
+    EXPECT_EQ(7, ReadUserInt(L"T", L"first", 0));
+    EXPECT_EQ(L"Caf\u00e9 \u4e2d", UserString(L"T", L"name"));
+    EXPECT_EQ(L"<default>", UserString(L"T", L"bad"));  // cut by the fault: no entry
+    EXPECT_EQ(0, WriteUserInt(L"T", L"first", 8));
+    EXPECT_EQ(8, ReadUserInt(L"T", L"first", 0));
+    EXPECT_FALSE(SaveSettingsFile());
+    EXPECT_EQ(bytes, AfterExit());
+    EXPECT_FALSE(Exists(path_ + L".tmp"));
+}
+
 TEST_F(SettingsFileTest, TheExitSaveDoesNotBringBackADeletedFile)
 {
     Load(L"HKCU\\U\\v=1\r\n");
