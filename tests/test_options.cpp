@@ -254,57 +254,41 @@ TEST(ParseOptions, WaitPausesAndRunsNeitherMode)
 
 // A launcher may hand the unquoted UninstallString to CreateProcessW: the
 // program's own path then heads the line in pieces, none of them an argument.
-TEST(ProgramPath, AnUnquotedOwnPathAtTheHeadIsSkippedWhole)
+TEST(ProgramPath, AnUnquotedOwnPathAtTheHeadIsSkippedWholeAndOnlyThen)
 {
     const wchar_t* program = L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe";
     struct Case {
         const wchar_t* line;
-        const wchar_t* rest;
+        const wchar_t* rest;  // null: the whole line, parsed as it stands
     };
     const Case cases[] = {
         {L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe", L""},
-        {L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe -s", L" -s"},
         {L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe\t/S", L"\t/S"},
         {L"c:\\TOOLS - archivers\\X -SETUP\\zorvex\\uninstall.EXE -msi", L" -msi"},
-        // Anything else is parsed as it stands.
-        {L"\"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe\" -s",
-         L"\"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe\" -s"},
-        {L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe2 -s",
-         L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe2 -s"},
-        {L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.ex", L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.ex"},
-        {L" C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe", L" C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe"},
-        {L"C:\\Tools - Archivers\\Uninstall.exe -s", L"C:\\Tools - Archivers\\Uninstall.exe -s"},
-        {L"", L""},
+        {L"\"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe\" -s", nullptr},
+        {L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe2", nullptr},
+        {L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.ex", nullptr},
+        {L" C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe", nullptr},
+        {L"", nullptr},
     };
-    for (const Case& c : cases)
-        EXPECT_STREQ(c.rest, SkipUnquotedProgramPath(c.line, program)) << testing::PrintToString(c.line);
-    const wchar_t* line = L"C:\\Tools - Archivers\\x -setup -s";
-    EXPECT_EQ(line, SkipUnquotedProgramPath(line, L""));
-}
+    for (const Case& c : cases) {
+        const wchar_t* rest = SkipUnquotedProgramPath(c.line, program);
+        if (c.rest == nullptr)
+            EXPECT_EQ(c.line, rest) << testing::PrintToString(c.line);
+        else
+            EXPECT_STREQ(c.rest, rest) << testing::PrintToString(c.line);
+    }
+    const wchar_t* other = L"x -s";
+    EXPECT_EQ(other, SkipUnquotedProgramPath(other, L""));
 
-TEST(ProgramPath, WhatFollowsTheSkippedPathIsParsedAsDesigned)
-{
-    const wchar_t* program = L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe";
-    auto parse = [program](const wchar_t* line) {
-        return Parse(L"", SkipUnquotedProgramPath(line, program));
-    };
-    Parsed p = parse(L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe");
-    EXPECT_TRUE(p.uninstall);
-    EXPECT_FALSE(p.setup);
-    p = parse(L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe -s");
+    // What follows is parsed as usual.
+    const wchar_t* line = L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe -s";
+    Parsed p = Parse(L"", SkipUnquotedProgramPath(line, program));
     EXPECT_TRUE(p.uninstall);
     EXPECT_TRUE(p.options.Silent);
     EXPECT_FALSE(p.setup);
-    p = parse(L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe -setup -initA1");
-    EXPECT_TRUE(p.setup);
-    EXPECT_STREQ(L"A1", p.options.InitText);
-    // Unquoted but not the program's own path: its pieces count, as designed.
-    p = parse(L"C:\\Other - Folder\\Uninstall.exe");
-    EXPECT_FALSE(p.uninstall);
-    // The design's quoting: "" inside a quoted head is one literal quote.
-    p = parse(L"\"C:\\a\"\"b\" -s");
-    EXPECT_TRUE(p.uninstall);
-    EXPECT_TRUE(p.options.Silent);
+    p = Parse(L"", SkipUnquotedProgramPath(L"C:\\Other - Folder\\Uninstall.exe", program));
+    EXPECT_FALSE(p.uninstall);  // not the program's own path: the lone "-" is a switch
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ TEST_F(TextFileTest, MalformedUtf8CutsTheTextAndTheReadIsNotWhole)
         EXPECT_EQ((Lines{L"a=1"}), Read(std::string("\xEF\xBB\xBF" "a=1\n") + tail, &whole)) << tail;
         EXPECT_FALSE(whole) << tail;
     }
-    // The mark alone is read as ANSI text, as designed, and whole.
+    // The mark alone (three bytes) is ANSI text, read whole.
     whole = false;
     EXPECT_EQ((Lines{FromAnsi("\xEF\xBB\xBF")}), Read("\xEF\xBB\xBF", &whole));
     EXPECT_TRUE(whole);
