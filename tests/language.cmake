@@ -1,8 +1,9 @@
-# Language library and message lookup. The tests build two resource-only
-# language libraries (no code; entry point 0 means none), with and without the "RTL"
-# dialog, and copy them as zvxlng.dll into scratch folders; they live in a
-# folder of their own so that no test executable finds one beside itself.
-foreach(variant rtl ltr)
+# Language library and message lookup. The tests build three resource-only
+# language libraries (no code; entry point 0 means none): strings with the "RTL"
+# dialog, strings alone, and strings with one dialog template of its own. They
+# copy them as zvxlng.dll into scratch folders; they live in a folder of their
+# own so that no test executable finds one beside itself.
+foreach(variant rtl ltr dialogs)
     add_library(zvxlng_${variant} SHARED data/testlang.rc)
     set_target_properties(zvxlng_${variant} PROPERTIES
         LINKER_LANGUAGE C
@@ -13,8 +14,9 @@ foreach(variant rtl ltr)
     target_link_options(zvxlng_${variant} PRIVATE -nostdlib -Wl,--entry=0)
 endforeach()
 target_compile_definitions(zvxlng_rtl PRIVATE ZVX_TESTLANG_RTL)
+target_compile_definitions(zvxlng_dialogs PRIVATE ZVX_TESTLANG_DIALOGS)
 
 zvx_add_wine_test(NAME language_tests SOURCES
     test_language_file.cpp
     test_messages.cpp
-    DEPENDS zvxlng_rtl zvxlng_ltr)
+    DEPENDS zvxlng_rtl zvxlng_ltr zvxlng_dialogs)

@@ -10,6 +10,7 @@
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
 #include "uninstall/integration/context_items_dialog.h"
+#include "uninstall/integration/done_dialog.h"
 #include "uninstall/integration/setup_dialog.h"
 #include "uninstall/integration/windows_version.h"
 #include "uninstall/program.h"
@@ -320,6 +321,91 @@ TEST_F(SetupDialogControls, ShellBoxesToggleAllAndTheSingleTopItemNoticeOnce)
         EXPECT_FALSE(states[48 + i]) << i;
     }
     EXPECT_EQ(-1, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zip", L"Set"));
+}
+
+// Under a language file that translates every key of the three dialogs (and
+// the setup dialog's help pieces), the dialogs show no text of their templates:
+// every control that shows text has a key. Only the two fields that show data
+// (the mask list and the install folder) keep what the program puts there.
+class EveryDialogText : public ContextItemsDialog {
+protected:
+    void TearDown() override
+    {
+        DestroyLanguageTable();
+        RemoveTree(folder_);
+        ContextItemsDialog::TearDown();
+    }
+    void LoadTranslation()
+    {
+        std::wstring body;
+        for (const wchar_t* dialog : {L"SETUPDLG", L"SETUPCONTEXTITEMS", L"DONEDLG"}) {
+            body += L":DIALOG " + std::wstring(dialog) + L"\r\n";
+            std::string prefix = "$" + std::string(dialog, dialog + wcslen(dialog)) + ":";
+            for (size_t n = 0; n < KeyTableSize; n++) {
+                std::string key = KeyTable[n].Key;
+                if (key.compare(0, prefix.size(), prefix) != 0 || key.substr(prefix.size()) == "SIZE")
+                    continue;
+                std::wstring item(key.begin() + static_cast<std::ptrdiff_t>(prefix.size()), key.end());
+                body += item + L" T:" + item + L"\r\n";
+            }
+        }
+        body += L":STRINGS\r\n";
+        for (int n = 1; n <= 6; n++)
+            body += L"IDS_INSTHELP" + std::to_wstring(n) + L" T:IDS_INSTHELP" + std::to_wstring(n) + L"\r\n";
+        folder_ = MakeScratchFolder(L"every-dialog-text");
+        std::wstring path = folder_ + L"\\uninstall.lng";
+        ASSERT_TRUE(WriteLanguageFile(path, body));
+        LoadLanguageFile(path.c_str());
+        ASSERT_GT(LanguageEntryCount(), 80u);
+    }
+    // "id: text" of every child (hidden ones too) whose text is not translated.
+    static DialogStep CollectUntranslated(std::vector<std::wstring>& untranslated, std::wstring& caption)
+    {
+        return [&untranslated, &caption]() {
+            HWND dialog = ActiveThreadDialog();
+            if (dialog == nullptr)
+                return false;
+            caption = WindowText(dialog);
+            EnumChildWindows(
+                dialog,
+                [](HWND child, LPARAM param) -> BOOL {
+                    int id = GetDlgCtrlID(child);
+                    std::wstring text = WindowText(child);
+                    size_t start = text.find_first_not_of(L" \r\n");
+                    bool data = id == IDC_CONTEXTALWAYSARC || id == IDC_INSTFOLDER;
+                    if (!data && start != std::wstring::npos && text.compare(start, 2, L"T:") != 0)
+                        reinterpret_cast<std::vector<std::wstring>*>(param)->push_back(std::to_wstring(id) + L": " +
+                                                                                        text);
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&untranslated));
+            return true;
+        };
+    }
+
+    std::wstring folder_;
+};
+
+TEST_F(EveryDialogText, NoControlOfTheThreeDialogsShowsAnUntranslatedText)
+{
+    SetWindowsVersionOverrideForTesting(&kWindows10);
+    LoadTranslation();
+    struct Run {
+        const wchar_t* name;
+        DLGPROC proc;
+        DialogStep end;
+    };
+    for (const Run& run : {Run{L"SETUPDLG", SetupDialogProc, CloseBox()},
+                           Run{L"SETUPCONTEXTITEMS", ContextItemsDialogProc, Press(IDCANCEL)},
+                           Run{L"DONEDLG", DoneDialogProc, Press(IDOK)}}) {
+        std::vector<std::wstring> untranslated;
+        std::wstring caption;
+        int stalled = 0;
+        RunScriptedDialog(run.name, run.proc, 0, {CollectUntranslated(untranslated, caption), run.end}, &stalled);
+        EXPECT_EQ(-1, stalled) << testing::PrintToString(std::wstring(run.name));
+        EXPECT_EQ(L"T:CAPTION", caption) << testing::PrintToString(std::wstring(run.name));
+        EXPECT_EQ(std::vector<std::wstring>{}, untranslated) << testing::PrintToString(std::wstring(run.name));
+    }
 }
 
 }  // namespace

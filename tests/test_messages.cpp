@@ -215,6 +215,39 @@ TEST_F(MessagesTest, DirectionFromTheFileAloneSwitchesTheProcessToRightToLeft)
     EXPECT_EQ(0u, ProcessLayout());
 }
 
+// A library may bring its strings alone: each dialog it lacks comes from the
+// program's own templates, while its texts still come through the language layer.
+TEST_F(MessagesTest, DialogTemplatesTheLibraryLacksComeFromTheProgram)
+{
+    const wchar_t* const dialogs[] = {L"SETUPDLG", L"SETUPCONTEXTITEMS", L"DONEDLG"};
+    PlaceLibrary(folder_, false);
+    LoadLanguageLibrary(Own(), program_.c_str());
+    InitLanguage(languageFile_.c_str());
+    ASSERT_NE(Own(), ResourceModule());
+    for (const wchar_t* name : dialogs) {
+        EXPECT_EQ(Own(), DialogModule(name)) << "strings only";
+        EXPECT_NE(nullptr, FindResourceW(DialogModule(name), name, RT_DIALOG));
+    }
+    EXPECT_STREQ(L"LIB help on the archive types.", MessageText(IDS_INSTHELP1));
+    EXPECT_EQ(OwnText(IDS_INSTHELP2), MessageText(IDS_INSTHELP2));
+
+    Reset();
+    ASSERT_TRUE(DeleteFileW((folder_ + L"\\zvxlng.dll").c_str()));
+    ASSERT_TRUE(CopyFileW(testsupport::TestLanguageLibraryWithDialog().c_str(),
+                          (folder_ + L"\\zvxlng.dll").c_str(), FALSE));
+    LoadLanguageLibrary(Own(), program_.c_str());
+    InitLanguage(languageFile_.c_str());
+    HINSTANCE library = ResourceModule();
+    ASSERT_NE(Own(), library);
+    // The library's own template still wins over the program's.
+    EXPECT_EQ(library, DialogModule(L"DONEDLG"));
+    EXPECT_EQ(Own(), DialogModule(L"SETUPDLG"));
+    EXPECT_EQ(Own(), DialogModule(L"SETUPCONTEXTITEMS"));
+    // Once the uninstall run has released the library, everything is the program's.
+    UnloadLanguageLibrary();
+    EXPECT_EQ(Own(), DialogModule(L"DONEDLG"));
+}
+
 TEST_F(MessagesTest, LanguageFolderSuppliesTheLibraryAndTheFile)
 {
     // Nothing beside the test executable: both come from the language folder.

@@ -252,4 +252,43 @@ TEST(ParseOptions, WaitPausesAndRunsNeitherMode)
     EXPECT_FALSE(p.setup);
 }
 
+// A launcher may hand the unquoted UninstallString to CreateProcessW: the
+// program's own path then heads the line in pieces, none of them an argument.
+TEST(ProgramPath, AnUnquotedOwnPathAtTheHeadIsSkippedWholeAndOnlyThen)
+{
+    const wchar_t* program = L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe";
+    struct Case {
+        const wchar_t* line;
+        const wchar_t* rest;  // null: the whole line, parsed as it stands
+    };
+    const Case cases[] = {
+        {L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe", L""},
+        {L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe\t/S", L"\t/S"},
+        {L"c:\\TOOLS - archivers\\X -SETUP\\zorvex\\uninstall.EXE -msi", L" -msi"},
+        {L"\"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe\" -s", nullptr},
+        {L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe2", nullptr},
+        {L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.ex", nullptr},
+        {L" C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe", nullptr},
+        {L"", nullptr},
+    };
+    for (const Case& c : cases) {
+        const wchar_t* rest = SkipUnquotedProgramPath(c.line, program);
+        if (c.rest == nullptr)
+            EXPECT_EQ(c.line, rest) << testing::PrintToString(c.line);
+        else
+            EXPECT_STREQ(c.rest, rest) << testing::PrintToString(c.line);
+    }
+    const wchar_t* other = L"x -s";
+    EXPECT_EQ(other, SkipUnquotedProgramPath(other, L""));
+
+    // What follows is parsed as usual.
+    const wchar_t* line = L"C:\\Tools - Archivers\\x -setup\\Zorvex\\Uninstall.exe -s";
+    Parsed p = Parse(L"", SkipUnquotedProgramPath(line, program));
+    EXPECT_TRUE(p.uninstall);
+    EXPECT_TRUE(p.options.Silent);
+    EXPECT_FALSE(p.setup);
+    p = Parse(L"", SkipUnquotedProgramPath(L"C:\\Other - Folder\\Uninstall.exe", program));
+    EXPECT_FALSE(p.uninstall);  // not the program's own path: the lone "-" is a switch
+}
+
 }  // namespace

@@ -149,6 +149,14 @@ ExpectedRead ReadAsTheFormatSays(const std::string& b)
         read.whole = DecodeUtf8(b, 3, b.size() + 1, text) && NothingAfterFirstZero(b, 3);
         break;
     default:
+        if (b.size() > 3 && b.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            // Marked UTF-8 with a malformed sequence: the lines before the one it cuts.
+            DecodeUtf8(b, 3, b.size() + 1, text);
+            size_t lastBreak = text.find_last_of(L"\r\n");
+            text.resize(lastBreak == std::wstring::npos ? 0 : lastBreak + 1);
+            read.whole = false;
+            break;
+        }
         read.whole = NothingAfterFirstZero(b, 0);
         text = WideFromAnsiBytes(b.substr(0, b.find('\0')));
         break;

@@ -1,19 +1,60 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <string>
+#include <vector>
 
 #include "common/settings/settings_file.h"
 #include "common/settings/settings_store.h"
+#include "tests/support/dialog_support.h"
 #include "tests/support/settings_support.h"
 #include "tests/support/test_support.h"
+#include "tests/support/window_support.h"
 
 using namespace testsupport;
 
 namespace {
 
 const wchar_t kGlobalLines[] = L"Global\\AppData=1\r\nGlobal\\Integration=1\r\nGlobal\\SaveSettings=1\r\n";
+
+// The owner and DACL of a file in SDDL, as the system reads them back.
+std::wstring SecurityText(const std::wstring& path)
+{
+    DWORD needed = 0;
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    GetFileSecurityW(path.c_str(), what, nullptr, 0, &needed);
+    std::vector<BYTE> descriptor(needed);
+    LPWSTR text = nullptr;
+    if (needed == 0 || !GetFileSecurityW(path.c_str(), what, descriptor.data(), needed, &needed) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1, what, &text,
+                                                              nullptr))
+        return L"(unreadable)";
+    std::wstring result = text;
+    LocalFree(text);
+    return result;
+}
+
+// The final path the system gives a file opened by that name.
+std::wstring FinalPathOf(const std::wstring& path)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return L"(cannot open)";
+    wchar_t buffer[1024];
+    DWORD length = GetFinalPathNameByHandleW(file, buffer, 1024, 0);
+    CloseHandle(file);
+    return length > 0 && length < 1024 ? buffer : L"(none)";
+}
+
+bool IsLinkChild()
+{
+    wchar_t value[8];
+    DWORD length = GetEnvironmentVariableW(L"ZVX_SETTINGS_LINK_CHILD", value, 8);
+    return length > 0 && length < 8;
+}
 
 // Most files lie in %APPDATA%\Zorvex, inside the throwaway prefix; the file beside
 // the test executable exists only within the test that needs it.
@@ -270,6 +311,107 @@ TEST_F(SettingsFileTest, AFailedSaveKeepsTheOldFile)
     EXPECT_EQ(Utf16LeFile(std::wstring(kGlobalLines) + L"HKCU\\F\\v=2\r\n"), Bytes());
 }
 
+// The new file replaces the old one as the old one was: hidden and system stay,
+// and so does its security descriptor (Wine keeps none for a file of the prefix
+// and shows one made from the Unix permissions, so under Wine the comparison only
+// shows that the save leaves what Wine shows as it was).
+TEST_F(SettingsFileTest, TheReplacementKeepsTheOldFilesAttributesAndSecurity)
+{
+    Load(L"HKCU\\A\\v=1\r\n");
+    ASSERT_TRUE(SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;WD)",
+                                                                     SDDL_REVISION_1, &descriptor, nullptr));
+    EXPECT_TRUE(SetFileSecurityW(path_.c_str(), DACL_SECURITY_INFORMATION, descriptor));
+    LocalFree(descriptor);
+    const std::wstring security = SecurityText(path_);
+    ASSERT_EQ(0, WriteUserInt(L"A", L"v", 2));
+
+    EXPECT_TRUE(SaveSettingsFile());
+    EXPECT_EQ(Utf16LeFile(std::wstring(kGlobalLines) + L"HKCU\\A\\v=2\r\n"), Bytes());
+    DWORD attributes = GetFileAttributesW(path_.c_str());
+    EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM,
+              attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(security, SecurityText(path_));
+    EXPECT_FALSE(Exists(path_ + L".tmp"));
+
+    // A file that went since it was loaded is written again under its name.
+    ASSERT_TRUE(SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(DeleteFileW(path_.c_str()));
+    ASSERT_EQ(0, WriteUserInt(L"A", L"v", 3));
+    EXPECT_TRUE(SaveSettingsFile());
+    EXPECT_EQ(Utf16LeFile(std::wstring(kGlobalLines) + L"HKCU\\A\\v=3\r\n"), Bytes());
+    EXPECT_FALSE(Exists(path_ + L".tmp"));
+}
+
+// Through a link the program, which may run elevated, neither writes nor
+// deletes, and it does not break the link either: the file is left as it is.
+TEST_F(SettingsFileTest, AHardLinkedFileIsNeverSavedOver)
+{
+    const std::wstring other = AppDataSettingsFolder() + L"\\other.ini";
+    const std::string content = Utf16LeFile(L"HKCU\\H\\v=1\r\n");
+    ASSERT_TRUE(WriteBytes(other, content));
+    ASSERT_TRUE(CreateHardLinkW(path_.c_str(), other.c_str(), nullptr));
+    FreeSettingsFile();
+    LoadSettingsFile();
+    EXPECT_EQ(1, ReadUserInt(L"H", L"v", 0));
+    ASSERT_EQ(0, WriteUserInt(L"H", L"v", 2));
+    EXPECT_EQ(2, ReadUserInt(L"H", L"v", 0));
+    EXPECT_FALSE(SaveSettingsFile());
+    EXPECT_FALSE(Exists(path_ + L".tmp"));
+    EXPECT_EQ(content, AfterExit());
+    std::string bytes;
+    EXPECT_TRUE(ReadBytes(other, bytes));
+    EXPECT_EQ(content, bytes);
+    DeleteFileW(other.c_str());
+}
+
+// The fixture's C:\zvx-settings-link\program\Zorvex.ini is a symbolic link to
+// ...\elsewhere\target.ini, made on the host side; Wine shows it as a plain file
+// with one link, and its ReplaceFileW would delete the target. A copy of this
+// executable beside the link finds it as its settings file.
+TEST_F(SettingsFileTest, ASymbolicallyLinkedFileIsNeverSavedOver)
+{
+    const std::wstring fixture = L"C:\\zvx-settings-link";
+    const std::wstring link = fixture + L"\\program\\Zorvex.ini";
+    const std::wstring target = fixture + L"\\elsewhere\\target.ini";
+    const std::string content = Utf16LeFile(L"HKCU\\L\\v=5\r\n");
+    ASSERT_TRUE(WriteBytes(target, content));
+    ASSERT_EQ(L"\\\\?\\" + target, FinalPathOf(link)) << "the link fixture (tests/settings_links.sh) did not run";
+
+    wchar_t self[1024];
+    DWORD length = GetModuleFileNameW(nullptr, self, 1024);
+    ASSERT_TRUE(length > 0 && length < 1024);
+    const std::wstring copy = fixture + L"\\program\\settings_child.exe";
+    ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE));
+    int code = -1;
+    {
+        ScopedEnvironment child(L"ZVX_SETTINGS_LINK_CHILD", L"1");
+        ChildProcess process;
+        ASSERT_TRUE(process.Start(copy, L"--gtest_color=no --gtest_filter=SettingsLinkChild.*"));
+        code = process.Wait(60000);
+    }
+    DeleteFileW(copy.c_str());
+    EXPECT_EQ(0, code) << "the child's checks failed";
+    std::string bytes;
+    EXPECT_TRUE(ReadBytes(target, bytes)) << "the target is gone";
+    EXPECT_EQ(content, bytes);
+    EXPECT_EQ(L"\\\\?\\" + target, FinalPathOf(link)) << "the link was replaced";
+    EXPECT_FALSE(Exists(link + L".tmp"));
+}
+
+// Runs only as the child of the test above, beside the linked file.
+TEST(SettingsLinkChild, ReadsTheLinkedFileAndSavesNothing)
+{
+    if (!IsLinkChild())
+        GTEST_SKIP() << "runs only as the child of ASymbolicallyLinkedFileIsNeverSavedOver";
+    FreeSettingsFile();
+    EXPECT_EQ(5, ReadUserInt(L"L", L"v", 0));
+    EXPECT_EQ(0, WriteUserInt(L"L", L"v", 6));
+    EXPECT_FALSE(SaveSettingsFile());
+    SettingsExitCleanup();
+}
+
 TEST_F(SettingsFileTest, AFileNotReadWholeIsNeverSavedOver)
 {
     const std::string cut = Utf16LeFile(std::wstring(L"HKCU\\W\\a=1\r\n\0HKCU\\W\\b=2\r\n", 25));
@@ -284,6 +426,27 @@ TEST_F(SettingsFileTest, AFileNotReadWholeIsNeverSavedOver)
     // Zeros that merely pad the end lose nothing.
     Load(Utf16LeFile(std::wstring(L"HKCU\\W\\a=1\r\n\0\0", 14)));
     EXPECT_EQ(Utf16LeFile(std::wstring(kGlobalLines) + L"HKCU\\W\\a=1\r\n"), AfterExit());
+}
+
+// UTF-8 with its mark and one malformed byte: the entries up to the fault are
+// used as written (the first one too, non-ASCII text intact), and the file is
+// never saved over, which would drop the rest.
+TEST_F(SettingsFileTest, AUtf8FileWithAMalformedSequenceIsUsedButNeverSavedOver)
+{
+    const std::string bytes = "\xEF\xBB\xBF"
+                              "HKCU\\T\\first=7\r\n"
+                              "HKCU\\T\\name=\"Caf\xC3\xA9 \xE4\xB8\xAD\"\r\n"
+                              "HKCU\\T\\bad=\"x\xE9y\"\r\n"
+                              "Global\\SaveSettings=1\r\n";
+    Load(bytes);
+    EXPECT_EQ(7, ReadUserInt(L"T", L"first", 0));
+    EXPECT_EQ(L"Caf\u00e9 \u4e2d", UserString(L"T", L"name"));
+    EXPECT_EQ(L"<default>", UserString(L"T", L"bad"));  // cut by the fault: no entry
+    EXPECT_EQ(0, WriteUserInt(L"T", L"first", 8));
+    EXPECT_EQ(8, ReadUserInt(L"T", L"first", 0));
+    EXPECT_FALSE(SaveSettingsFile());
+    EXPECT_EQ(bytes, AfterExit());
+    EXPECT_FALSE(Exists(path_ + L".tmp"));
 }
 
 TEST_F(SettingsFileTest, TheExitSaveDoesNotBringBackADeletedFile)

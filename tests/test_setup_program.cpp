@@ -10,6 +10,7 @@
 
 #include "resources/resource.h"
 #include "tests/support/dialog_support.h"
+#include "tests/support/language_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
 #include "uninstall/integration/associations.h"
@@ -168,6 +169,11 @@ protected:
     {
         SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
     }
+    // A language library with strings and no dialog template beside the program.
+    void PlaceStringsOnlyLibrary()
+    {
+        ASSERT_TRUE(CopyFileW(TestLanguageLibrary(false).c_str(), (install_ + L"\\zvxlng.dll").c_str(), FALSE));
+    }
 
     std::wstring install_;
     std::wstring program_;
@@ -312,6 +318,56 @@ TEST_F(SetupProgram, NoExplorerKeepsTheCompletionDialogButOpensNoFolder)
     EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, kUninstallEntry));
     Sleep(3000);
     EXPECT_TRUE(FolderWindows(L"Zorvex").empty());
+}
+
+// A library that brings only its strings: the dialogs come from the program,
+// and the run does what it was asked to instead of ending at once with 0.
+TEST_F(SetupProgram, SilentRunWithAStringsOnlyLibraryStillAppliesEverything)
+{
+    PlaceStringsOnlyLibrary();
+    EXPECT_EQ(0, RunSilent(L"-setup -s -initA1"));
+    EXPECT_EQ(1, SetFlag(L".zvx"));
+    EXPECT_EQ(L"Zorvex", ReadRegString(HKEY_CLASSES_ROOT, L".zvx", L""));
+    // The file type's description is the library's text.
+    EXPECT_EQ(L"LIB archive", ReadRegString(HKEY_CLASSES_ROOT, L"Zorvex", L""));
+    EXPECT_EQ(program_, ReadRegString(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
+    EXPECT_EQ(install_ + L"\\Zorvex.exe", ReadRegString(HKEY_LOCAL_MACHINE, kAppPaths, L""));
+}
+
+TEST_F(SetupProgram, StringsOnlyLibraryDialogsShowTheLanguageFileAndLibraryTexts)
+{
+    PlaceStringsOnlyLibrary();
+    ASSERT_TRUE(WriteBytes(install_ + L"\\uninstall.lng",
+                           "***messages***\r\n"
+                           ":DIALOG SETUPDLG\r\nCAPTION Zorvex einrichten\r\nIDC_ASSOCZIP ZIP-Archive\r\n"
+                           ":DIALOG SETUPCONTEXTITEMS\r\nCAPTION Kontextmen\xfc\r\n"
+                           "IDC_CONTEXTALWAYSARCTITLE Immer f\xfcr diese Dateien (Masken mit ;)\r\n"
+                           ":DIALOG DONEDLG\r\nIDOK Fertig\r\n"));
+    ChildProcess child;
+    HWND setup = StartInteractive(child, L"-setup");
+    ASSERT_NE(nullptr, setup) << "no setup dialog";
+    EXPECT_EQ(L"Zorvex einrichten", WindowText(setup));
+    EXPECT_EQ(L"ZIP-Archive", ControlText(setup, IDC_ASSOCZIP));
+    EXPECT_NE(std::wstring::npos, ControlText(setup, IDC_SETUPHELPTEXT).find(L"LIB help on the archive types."));
+
+    ASSERT_TRUE(PressButton(setup, IDC_SETCONTEXTMENU));
+    HWND items = WaitForNextDialog(child, setup, 30000);
+    ASSERT_NE(nullptr, items) << "no context-menu items dialog";
+    EXPECT_EQ(L"Kontextmen\u00fc", WindowText(items));
+    EXPECT_EQ(L"Immer f\u00fcr diese Dateien (Masken mit ;)", ControlText(items, IDC_CONTEXTALWAYSARCTITLE));
+    ASSERT_TRUE(PressButton(items, IDCANCEL));
+    DWORD start = GetTickCount();
+    while (IsWindow(items) && GetTickCount() - start < 10000)
+        Sleep(50);
+
+    ASSERT_TRUE(PressButton(setup, IDOK));
+    HWND done = WaitForNextDialog(child, setup, 60000);
+    ASSERT_NE(nullptr, done) << "no completion dialog";
+    EXPECT_EQ(L"Fertig", ControlText(done, IDOK));
+    EXPECT_EQ(install_, ControlText(done, IDC_INSTFOLDER));
+    ASSERT_TRUE(PressButton(done, IDOK));
+    EXPECT_EQ(0, child.Wait(30000));
+    EXPECT_EQ(program_, ReadRegString(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
 }
 
 }  // namespace

@@ -113,9 +113,28 @@ TEST_F(TextFileTest, MalformedUtf8CutsTheTextAndTheReadIsNotWhole)
     // A code point beyond U+10FFFF is dropped and decoding goes on.
     EXPECT_EQ((Lines{L"ab", L"c"}), Read("\xEF\xBB\xBF" "a\xF5\x80\x80\x80" "b\nc", &whole));
     EXPECT_FALSE(whole);
-    // A broken structure makes the whole file ANSI text, mark included.
-    std::string bad = "\xEF\xBB\xBF" "ab\n\xC3" "x\n";
-    EXPECT_EQ((Lines{FromAnsi("\xEF\xBB\xBF" "ab"), FromAnsi("\xC3" "x")}), Read(bad, &whole));
+    // A broken structure behind the mark: the UTF-8 lines before the one the
+    // fault cuts, not ANSI text with the mark's three characters at the head.
+    whole = true;
+    EXPECT_EQ((Lines{L"ab"}), Read("\xEF\xBB\xBF" "ab\n\xC3" "x\n", &whole));
+    EXPECT_FALSE(whole);
+    whole = true;
+    EXPECT_EQ((Lines{}), Read("\xEF\xBB\xBF" "ab\xC3" "x\nnext\n", &whole));
+    EXPECT_FALSE(whole);
+    whole = true;
+    EXPECT_EQ((Lines{L"first=1", L"name=\"Caf\u00e9 \u4e2d\""}),
+              Read("\xEF\xBB\xBF" "first=1\r\nname=\"Caf\xC3\xA9 \xE4\xB8\xAD\"\r\nbad=\"x\xE9y\"\r\nlast=2\r\n",
+                   &whole));
+    EXPECT_FALSE(whole);
+    // A lone continuation byte, a cut sequence at the very end, FE and FF: the same.
+    for (const char* tail : {"\x80", "\xE4\xB8", "\xFE", "\xFF"}) {
+        whole = true;
+        EXPECT_EQ((Lines{L"a=1"}), Read(std::string("\xEF\xBB\xBF" "a=1\n") + tail, &whole)) << tail;
+        EXPECT_FALSE(whole) << tail;
+    }
+    // The mark alone (three bytes) is ANSI text, read whole.
+    whole = false;
+    EXPECT_EQ((Lines{FromAnsi("\xEF\xBB\xBF")}), Read("\xEF\xBB\xBF", &whole));
     EXPECT_TRUE(whole);
 }
 

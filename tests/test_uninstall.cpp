@@ -487,6 +487,43 @@ TEST(ExtendedRetry, IsMadeWhereThePlainFormNamesSomethingElseOrCannotReach)
         EXPECT_EQ(ExtendedFormCanDiffer((L"\\\\?\\" + c.path).c_str()), c.differs) << testing::PrintToString(c.path);
 }
 
+// A launcher that hands the unquoted UninstallString to CreateProcessW: the
+// program's own path, with its " - " and " -setup " pieces, holds no argument.
+TEST_F(UninstallRun, AnUnquotedOwnPathOnTheCommandLineHoldsNoArgument)
+{
+    ASSERT_TRUE(CreateDirectoryW((root_ + L"\\Tools - Archivers").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((root_ + L"\\Tools - Archivers\\x -setup").c_str(), nullptr));
+    std::wstring folder = Install(L"Tools - Archivers\\x -setup\\Zorvex", "Zorvex.exe\nUninstall.exe\nUninstall.lst\n");
+    Put(folder, L"Zorvex.exe");
+    std::wstring unquoted = folder + L"\\Uninstall.exe";
+    const wchar_t kUninstallEntry[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zorvex archiver";
+
+    // As the list of installed programs starts it: the uninstall asks first.
+    {
+        ChildProcess child;
+        ASSERT_TRUE(child.StartCommandLine(unquoted, unquoted));
+        HWND box = NextBox(child);
+        ASSERT_NE(box, nullptr) << "the uninstall did not start";
+        EXPECT_EQ(MessageBoxText(box), OwnText(IDS_CONTINUEUNINSTALL));
+        ASSERT_TRUE(PressButton(box, IDNO));
+        EXPECT_EQ(Finish(child), 0);
+        ExpectNothingRemoved(folder, {L"Zorvex.exe", L"Uninstall.lst"});
+    }
+    // With a switch after it: the silent uninstall runs, setup never starts.
+    ChildProcess child;
+    ASSERT_TRUE(child.StartCommandLine(unquoted, unquoted + L" -s"));
+    EXPECT_EQ(Finish(child), 0);
+    EXPECT_FALSE(Exists(folder + L"\\Zorvex.exe"));
+    EXPECT_FALSE(Exists(folder + L"\\Uninstall.lst"));
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallEntry, 0, KEY_READ, &key), ERROR_SUCCESS)
+        << "setup ran";
+    if (key != nullptr)
+        RegCloseKey(key);
+    ASSERT_TRUE(BatchFinished());
+    EXPECT_FALSE(Exists(folder));
+}
+
 TEST_F(UninstallRun, MsiRemovesNoFileAndWritesNoBatchFile)
 {
     std::wstring folder = Install(L"Zorvex", "Zorvex.exe\nUninstall.exe\nUninstall.lst\n");

@@ -87,7 +87,7 @@ IDC_CONTEXTSFXARCHIVES "Selbstentpackende Archive"
 IDC_CONTEXTSFXLOCAL "Auf lokalen Laufwerken"
 IDC_CONTEXTSFXNETWORK "Auf Netzlaufwerken"
 IDC_CONTEXTSFXOTHER "Auf anderen Laufwerken"
-IDC_CONTEXTALWAYSARCTITLE "Archivbefehle immer anzeigen für diese Dateien:"
+IDC_CONTEXTALWAYSARCTITLE "Archivbefehle immer anzeigen für Dateien mit diesen Masken (durch Semikolons getrennt, zum Beispiel *.iso;*.img):"
 IDCANCEL "Abbrechen"
 IDHELP "Hilfe"
 :DIALOG DONEDLG

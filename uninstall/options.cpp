@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <climits>
+
 #include "common/base/strings.h"
 #include "common/localization/messages.h"
 #include "resources/resource.h"
@@ -41,6 +43,22 @@ const wchar_t* NextArgument(const wchar_t* position, wchar_t* buffer, size_t cap
     if (buffer != nullptr && capacity > 0)
         buffer[stored] = 0;
     return position;
+}
+
+// A launcher that hands the unquoted UninstallString to CreateProcessW as the
+// command line gives the program its own path in pieces: under
+// "C:\Tools - Archivers" the lone "-" would count as a switch and stop the
+// uninstall, and a folder named "x -setup" would start setup.
+const wchar_t* SkipUnquotedProgramPath(const wchar_t* commandLine, const wchar_t* programPath)
+{
+    size_t length = wcslen(programPath);
+    if (length == 0 || length > INT_MAX || wcsnlen(commandLine, length) < length)
+        return commandLine;
+    int count = static_cast<int>(length);
+    if (CompareStringOrdinal(commandLine, count, programPath, count, TRUE) != CSTR_EQUAL)
+        return commandLine;
+    wchar_t next = commandLine[length];
+    return next == 0 || IsBlank(next) ? commandLine + length : commandLine;
 }
 
 int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n)

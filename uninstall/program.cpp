@@ -179,12 +179,12 @@ bool CopyFromSfxFolder(const wchar_t* name)
 static void RunSetupMode()
 {
     // -1 (the dialog could not be made) counts as OK, as installers have always seen it.
-    if (DialogBoxParamW(ResourceModule(), L"SETUPDLG", nullptr, SetupDialogProc, 0) == 0)
+    if (DialogBoxParamW(DialogModule(L"SETUPDLG"), L"SETUPDLG", nullptr, SetupDialogProc, 0) == 0)
         return;
     CopyFromSfxFolder(L"zorvex.ini");
     const CommandOptions& options = GetCommandOptions();
     if (!options.Msi)
-        DialogBoxParamW(ResourceModule(), L"DONEDLG", nullptr, DoneDialogProc, 0);
+        DialogBoxParamW(DialogModule(L"DONEDLG"), L"DONEDLG", nullptr, DoneDialogProc, 0);
     const wchar_t* group = ProgramGroupFolder();
     if (group[0] != 0 && !options.Silent && !options.Msi && !options.NoExplorer && FileExists(group))
         ShellExecuteW(nullptr, L"open", group, nullptr, L"", SW_SHOWNORMAL);
@@ -210,7 +210,11 @@ int RunProgram(HINSTANCE instance)
     bool setupRequested = false;
     bool uninstallRequested = false;
     ParseOptions(true, sfxcmd, setupRequested, uninstallRequested);
-    ParseOptions(false, GetCommandLineW(), setupRequested, uninstallRequested);
+    const wchar_t* commandLine = GetCommandLineW();
+    wchar_t programPath[kMaxPathChars];
+    if (GetProgramPath(programPath, kMaxPathChars))
+        commandLine = SkipUnquotedProgramPath(commandLine, programPath);
+    ParseOptions(false, commandLine, setupRequested, uninstallRequested);
 
     if (setupRequested)
         RunSetupMode();

@@ -264,6 +264,16 @@ HINSTANCE ResourceModule()
     return ResourceModuleHandle != nullptr ? ResourceModuleHandle : OwnModule();
 }
 
+HINSTANCE DialogModule(const wchar_t* dialogName)
+{
+    HINSTANCE resources = ResourceModule();
+    // Without the template DialogBoxParamW answers -1, which setup counts as OK:
+    // a run would end reporting success having done nothing.
+    if (resources != OwnModule() && FindResourceW(resources, dialogName, RT_DIALOG) == nullptr)
+        return OwnModule();
+    return resources;
+}
+
 void FindInLanguageFolder(const wchar_t* path, wchar_t* result, size_t capacity)
 {
     if (result != path && !CopyString(result, path, capacity)) {

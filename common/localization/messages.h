@@ -24,6 +24,11 @@ void LanguageExitCleanup();
 // The module that supplies dialogs, the icon and built-in texts.
 HINSTANCE ResourceModule();
 HINSTANCE OwnModule();
+// The module to make the dialog template dialogName from: the language library
+// when it has that template, otherwise the program itself. A library may bring
+// its strings alone; its texts still reach the program's template through the
+// language layer.
+HINSTANCE DialogModule(const wchar_t* dialogName);
 
 // result = path, or its file name's copy in the user's LanguageFolder when that
 // exists. result may be path itself.

@@ -10,6 +10,7 @@
 #include "common/base/file.h"
 #include "common/base/heapsort.h"
 #include "common/base/paths.h"
+#include "common/base/scoped.h"
 #include "common/base/strings.h"
 #include "common/settings/setting_entries.h"
 #include "common/settings/settings_store.h"
@@ -254,9 +255,38 @@ static int CompareEntryNames(const void* a, const void* b)
     return wcscmp((*static_cast<SettingEntry* const*>(a))->name, (*static_cast<SettingEntry* const*>(b))->name);
 }
 
-// Writes the sorted entries to temp; false (and no file left behind) when any
-// write or the close failed.
-static bool WriteEntries(const wchar_t* temp)
+// The new file is made with what the old one carried, so that a hidden or system
+// settings file stays one; read-only never reaches a save.
+constexpr DWORD kCarriedAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+namespace {
+
+// The temporary file, which takes the old file's attributes through its handle.
+class SettingsTempFile : public File {
+public:
+    bool GiveAttributes(DWORD attributes)
+    {
+        if (attributes == 0)
+            return true;
+        FILE_BASIC_INFO info = {};
+        info.FileAttributes = attributes;
+        return SetFileInformationByHandle(Handle, FileBasicInfo, &info, sizeof info) != FALSE;
+    }
+};
+
+// What stands at the settings file's path before a save.
+enum class OldFile {
+    Missing,     // nothing: the new file takes the name
+    Plain,       // one plain file, which the new one replaces
+    LeaveAlone,  // read-only, linked, or not to be checked: never saved over
+};
+
+}  // namespace
+
+// Writes the sorted entries to temp with the given attributes; false (and no file
+// left behind) when any write, the attributes or the close failed.
+static bool WriteEntries(const wchar_t* temp, DWORD attributes)
 {
     Array<SettingEntry*> sorted;
     for (SettingEntry* entry = gHead; entry != nullptr; entry = entry->next) {
@@ -265,11 +295,13 @@ static bool WriteEntries(const wchar_t* temp)
     }
     HeapSort(sorted.Data, static_cast<size_t>(sorted.Count), sizeof(SettingEntry*), CompareEntryNames);
 
-    File file;
+    SettingsTempFile file;
     if (!file.Create(temp, kCreateShareRead))
         return false;
     // A file that is still open when its object goes is deleted: every early
     // return below leaves nothing behind.
+    if (!file.GiveAttributes(attributes))
+        return false;
     static const wchar_t kByteOrderMark[] = {0xFEFF, 0};
     if (!WritePiece(file, kByteOrderMark))
         return false;
@@ -288,39 +320,132 @@ static bool WriteEntries(const wchar_t* temp)
     return true;
 }
 
-static bool ReplaceWith(const wchar_t* temp, const wchar_t* path)
+// The file itself is opened, not what a link of that name leads to; its folder
+// is opened as the path reaches it, through any link.
+static HANDLE OpenForInspection(const wchar_t* path, bool folder)
 {
-    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (MoveFileExW(temp, path, flags))
+    DWORD flags = folder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_FLAG_OPEN_REPARSE_POINT;
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE handle = CreateFileW(path, FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle != INVALID_HANDLE_VALUE)
+        return handle;
+    DWORD error = GetLastError();
+    wchar_t longPath[kMaxPathChars];
+    if (!ToExtendedLengthPath(path, longPath, kMaxPathChars)) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(longPath, FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+static bool FinalPath(HANDLE handle, wchar_t* path, size_t capacity)
+{
+    DWORD length = GetFinalPathNameByHandleW(handle, path, static_cast<DWORD>(capacity),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+    return length > 0 && length < capacity;
+}
+
+// Whether the opened file is the entry path names in the folder the path names:
+// a link that the attributes do not show (a redirected name, or under Wine a
+// symbolic link to a file, which looks like a plain one) leads elsewhere.
+// Comparing with the folder's own final path lets short names, mapped drives
+// and a redirected folder above the file pass.
+static bool IsNamedEntry(HANDLE file, const wchar_t* path)
+{
+    wchar_t folderPath[kMaxPathChars];
+    if (!FolderPart(path, folderPath, kMaxPathChars) || folderPath[0] == 0)
+        return false;
+    ScopedFileHandle folder(OpenForInspection(folderPath, true));
+    wchar_t expected[kMaxPathChars];
+    wchar_t actual[kMaxPathChars];
+    if (!folder.Valid() || !FinalPath(folder.Get(), expected, kMaxPathChars) ||
+        !JoinPath(expected, NamePart(path), expected, kMaxPathChars) || !FinalPath(file, actual, kMaxPathChars))
+        return false;
+    return CompareStringOrdinal(expected, -1, actual, -1, TRUE) == CSTR_EQUAL;
+}
+
+static OldFile InspectOldFile(const wchar_t* path, DWORD& attributes)
+{
+    attributes = 0;
+    ScopedFileHandle file(OpenForInspection(path, false));
+    if (!file.Valid())
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? OldFile::Missing : OldFile::LeaveAlone;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file.Get(), &info))
+        return OldFile::LeaveAlone;
+    // Read-only is the user's way of keeping the file as it is. Through a link
+    // the program, which may run elevated, must neither write nor delete: the
+    // link's target could be any file.
+    const DWORD refused = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((info.dwFileAttributes & refused) != 0 || info.nNumberOfLinks != 1 || !IsNamedEntry(file.Get(), path))
+        return OldFile::LeaveAlone;
+    attributes = info.dwFileAttributes & kCarriedAttributes;
+    return OldFile::Plain;
+}
+
+// ReplaceFileW, once more in the extended-length form when the names could not
+// be reached at all; the error of the last call, 0 when the file was replaced.
+static DWORD ReplaceOldFile(const wchar_t* temp, const wchar_t* path)
+{
+    if (ReplaceFileW(path, temp, nullptr, 0, nullptr, nullptr))
+        return 0;
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_INVALID_NAME &&
+        error != ERROR_FILENAME_EXCED_RANGE)
+        return error;
+    wchar_t longTemp[kMaxPathChars];
+    wchar_t longPath[kMaxPathChars];
+    if (!ToExtendedLengthPath(temp, longTemp, kMaxPathChars) || !ToExtendedLengthPath(path, longPath, kMaxPathChars))
+        return error;
+    if (ReplaceFileW(longPath, longTemp, nullptr, 0, nullptr, nullptr))
+        return 0;
+    return GetLastError();
+}
+
+// The new file takes a name nothing stands at (a first save, or the old file
+// already gone); it never replaces anything.
+static bool MoveToFreeName(const wchar_t* temp, const wchar_t* path)
+{
+    if (MoveFileExW(temp, path, MOVEFILE_WRITE_THROUGH))
         return true;
-    wchar_t extendedTemp[kMaxPathChars];
-    wchar_t extendedPath[kMaxPathChars];
-    return ToExtendedLengthPath(temp, extendedTemp, kMaxPathChars) &&
-           ToExtendedLengthPath(path, extendedPath, kMaxPathChars) &&
-           MoveFileExW(extendedTemp, extendedPath, flags);
+    wchar_t longTemp[kMaxPathChars];
+    wchar_t longPath[kMaxPathChars];
+    return ToExtendedLengthPath(temp, longTemp, kMaxPathChars) && ToExtendedLengthPath(path, longPath, kMaxPathChars) &&
+           MoveFileExW(longTemp, longPath, MOVEFILE_WRITE_THROUGH);
 }
 
 // The old file is replaced only by a complete new one, so that a full disk or a
-// failing device never leaves the user with a cut or empty settings file.
+// failing device never leaves the user with a cut or empty settings file; the
+// replacement keeps the old file's attributes and security descriptor.
 bool SaveSettingsFile()
 {
     if (!gFileLoaded || !gFlags.SaveSettings || gReadShort)
         return false;
-    // A read-only file is the user's way of keeping it as it is; writing in place
-    // would fail on it, and a replacement must not get round that.
-    DWORD attributes = GetAttributes(gPath);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    DWORD attributes = 0;
+    OldFile old = InspectOldFile(gPath, attributes);
+    if (old == OldFile::LeaveAlone)
         return false;
     wchar_t temp[kMaxPathChars];
     if (!CopyString(temp, gPath, kMaxPathChars) || !AppendString(temp, kTempSuffix, kMaxPathChars))
         return false;
-    if (!WriteEntries(temp))
+    if (!WriteEntries(temp, attributes))
         return false;
-    if (!ReplaceWith(temp, gPath)) {
+    if (old == OldFile::Missing) {
+        if (MoveToFreeName(temp, gPath))
+            return true;
         RemoveFile(temp);
         return false;
     }
-    return true;
+    DWORD error = ReplaceOldFile(temp, gPath);
+    if (error == 0)
+        return true;
+    // The old file is gone and the new one still has its temporary name: it is
+    // the only copy left, whole, so it takes the name or stays where it is.
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
+        return MoveToFreeName(temp, gPath);
+    // Otherwise both files kept their names.
+    RemoveFile(temp);
+    return false;
 }
 
 void FreeSettingsFile()

@@ -174,6 +174,17 @@ static bool OnlyZeroUnitsAfterFirstZero(const wchar_t* units, size_t count)
     return true;
 }
 
+// Ends the text just after its last CR or LF (empty when it has none).
+static void EndAtLastLineBreak(wchar_t* text)
+{
+    wchar_t* end = text;
+    for (wchar_t* p = text; *p != 0; p++) {
+        if (*p == L'\r' || *p == L'\n')
+            end = p + 1;
+    }
+    *end = 0;
+}
+
 // Any run of CR and LF is one line break, so empty lines vanish; trailing spaces
 // and tabs go, leading ones stay. The text ends at its first NUL.
 static void SplitLines(wchar_t* text, StringList& output)
@@ -230,7 +241,17 @@ bool ReadTextFile(const wchar_t* fileName, StringList& output, bool* readWhole)
     bool markUtf8 = count >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF;
 
     Array<wchar_t> text(count + 1);
-    switch (DetectTextEncoding(bytes.Data, count)) {
+    TextEncoding encoding = DetectTextEncoding(bytes.Data, count);
+    // The mark says UTF-8 but a sequence is malformed. Read as ANSI, the mark's
+    // three characters would hide the first line and every non-ASCII text would
+    // come out garbled: the text is the UTF-8 lines before the fault, and not the
+    // whole file. The line the fault cuts is no line.
+    bool malformedUtf8 = encoding == kTextAnsi && markUtf8 && count > 3;
+    if (malformedUtf8) {
+        encoding = kTextUtf8;
+        whole = false;
+    }
+    switch (encoding) {
     case kTextUtf16: {
         size_t skip = (markUtf16Le || markUtf16Be) ? 2 : 0;
         size_t units = (count - skip) / 2;
@@ -254,6 +275,8 @@ bool ReadTextFile(const wchar_t* fileName, StringList& output, bool* readWhole)
         if (!Utf8ToWide(bytes.Data + skip, text.Data, count + 1) ||
             !OnlyZerosAfterFirstZero(bytes.Data + skip, count - skip))
             whole = false;
+        if (malformedUtf8)
+            EndAtLastLineBreak(text.Data);
         break;
     }
     default:

@@ -35,7 +35,9 @@ enum TextEncoding : uint32_t {
 // not cleared first). False only when the file cannot be opened. readWhole, when
 // given, answers whether the lines hold everything the file holds: false when the
 // text ended early (a NUL, a malformed sequence, a read error) before the end of
-// the file's data, so that a caller never writes the short text back over it.
+// the file's data, so that a caller never writes the short text back over it. A
+// file with the UTF-8 mark and a malformed sequence gives its UTF-8 lines before
+// the line that holds the fault.
 bool ReadTextFile(const wchar_t* fileName, StringList& output, bool* readWhole = nullptr);
 
 // 4 for UTF-8 with its mark and valid content; 3 for UTF-16 with its mark and some

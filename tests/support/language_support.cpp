@@ -50,6 +50,11 @@ std::wstring TestLanguageLibrary(bool rightToLeft)
     return BinDir() + (rightToLeft ? L"\\tests\\langlib\\zvxlng-rtl.dll" : L"\\tests\\langlib\\zvxlng-ltr.dll");
 }
 
+std::wstring TestLanguageLibraryWithDialog()
+{
+    return BinDir() + L"\\tests\\langlib\\zvxlng-dialogs.dll";
+}
+
 bool SetLanguageFolderValue(DWORD type, const void* data, DWORD bytes)
 {
     HKEY key = nullptr;

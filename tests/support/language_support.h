@@ -13,8 +13,10 @@ namespace testsupport {
 std::string LanguageFileBytes(const std::wstring& text, bool utf16);
 bool WriteLanguageFile(const std::wstring& path, const std::wstring& text, bool utf16);
 
-// The language libraries the tests build: with or without the "RTL" dialog.
+// The language libraries the tests build: strings with or without the "RTL"
+// dialog and no dialog template, or strings with a DONEDLG template of its own.
 std::wstring TestLanguageLibrary(bool rightToLeft);
+std::wstring TestLanguageLibraryWithDialog();
 
 // HKCU\Software\Zorvex\General\LanguageFolder, written as given (bytes may
 // leave out the terminator or be of another type).

@@ -10,17 +10,27 @@ ChildProcess::~ChildProcess()
 bool ChildProcess::Start(const std::wstring& exe, const std::wstring& arguments,
                          const wchar_t* currentDirectory)
 {
-    Terminate();
     std::wstring commandLine = L"\"" + exe + L"\"";
     if (!arguments.empty())
         commandLine += L" " + arguments;
+    return Launch(exe.c_str(), commandLine, currentDirectory);
+}
+
+bool ChildProcess::StartCommandLine(const std::wstring& exe, const std::wstring& commandLine,
+                                    const wchar_t* currentDirectory)
+{
+    return Launch(exe.c_str(), commandLine, currentDirectory);
+}
+
+bool ChildProcess::Launch(const wchar_t* exe, const std::wstring& commandLine, const wchar_t* currentDirectory)
+{
+    Terminate();
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(0);
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, currentDirectory,
-                        &si, &pi))
+    if (!CreateProcessW(exe, line.data(), nullptr, nullptr, FALSE, 0, nullptr, currentDirectory, &si, &pi))
         return false;
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;

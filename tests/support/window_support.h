@@ -20,6 +20,11 @@ public:
     // Starts exe with arguments (the command line is "exe" arguments).
     bool Start(const std::wstring& exe, const std::wstring& arguments,
                const wchar_t* currentDirectory = nullptr);
+    // Starts exe with commandLine exactly as given. (Wine, given no application
+    // name, quotes the program's path in the child's command line; Windows hands
+    // the text on as it stands. Naming exe gives the child that text under both.)
+    bool StartCommandLine(const std::wstring& exe, const std::wstring& commandLine,
+                          const wchar_t* currentDirectory = nullptr);
     // Exit code, or -2 when it did not end within timeoutMs (it keeps running).
     int Wait(DWORD timeoutMs);
     void Terminate();
@@ -27,6 +32,8 @@ public:
     HANDLE Handle() const { return process_; }
 
 private:
+    bool Launch(const wchar_t* exe, const std::wstring& commandLine, const wchar_t* currentDirectory);
+
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;
 };

@@ -160,5 +160,6 @@ INT_PTR CALLBACK ContextItemsDialogProc(HWND window, UINT message, WPARAM wParam
 
 void RunContextItemsDialog(HWND owner, bool cascaded)
 {
-    DialogBoxParamW(ResourceModule(), L"SETUPCONTEXTITEMS", owner, ContextItemsDialogProc, cascaded ? 1 : 0);
+    DialogBoxParamW(DialogModule(L"SETUPCONTEXTITEMS"), L"SETUPCONTEXTITEMS", owner, ContextItemsDialogProc,
+                    cascaded ? 1 : 0);
 }
