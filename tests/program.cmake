@@ -17,7 +17,7 @@ zvx_add_wine_test(NAME uninstall_tests SOURCES
     TIMEOUT 600
     DEPENDS Uninstall zvx_probe)
 
-# The linked folder of the uninstall tests, made on the host side.
+# The symbolic links of the uninstall and shortcut tests, made on the host side.
 add_test(NAME program_links_setup
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/program_links.sh setup ${ZVX_WINE_RUN_DIR})
 add_test(NAME program_links_cleanup
@@ -26,4 +26,4 @@ set_tests_properties(program_links_setup PROPERTIES
     FIXTURES_SETUP program_links FIXTURES_REQUIRED wine TIMEOUT 30)
 set_tests_properties(program_links_cleanup PROPERTIES
     FIXTURES_CLEANUP program_links FIXTURES_REQUIRED wine TIMEOUT 30)
-set_property(TEST uninstall_tests APPEND PROPERTY FIXTURES_REQUIRED program_links)
+set_property(TEST uninstall_tests shortcut_tests APPEND PROPERTY FIXTURES_REQUIRED program_links)

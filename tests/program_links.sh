@@ -1,17 +1,29 @@
 #!/bin/sh
-# Makes (setup) or removes (cleanup) the uninstall tests' linked folder:
-# C:\zvx-link-fixture\Install\link and ...\Install\dotted. (a name that only the
-# extended-length form reaches), symbolic links to C:\zvx-link-fixture\Outside.
-# Wine cannot make one itself; a host symbolic link shows in Wine as a reparse point.
+# Makes (setup) or removes (cleanup) the tests' symbolic links below
+# C:\zvx-link-fixture, all leading out of the folder that holds them:
+#   Install\link, Install\dotted. (a name that only the extended-length form
+#     reaches) and Trailing\link: folders, to Outside and TrailingTarget;
+#   Help\zorvex.gid: a file, to HelpTarget\index.gid;
+#   Programs\User\Zorvex and Programs\Common\Zorvex: program groups, to
+#     GroupTarget\User and GroupTarget\Common.
+# Wine cannot make one itself; it shows a host symbolic link to a folder as a
+# reparse point and one to a file as a plain file.
 # Usage: program_links.sh setup|cleanup RUN_DIR
 set -eu
 fixture="$2/prefix/drive_c/zvx-link-fixture"
 case "$1" in
     setup)
         rm -rf "$fixture"
-        mkdir -p "$fixture/Install" "$fixture/Outside"
+        mkdir -p "$fixture/Install" "$fixture/Outside" "$fixture/Trailing" "$fixture/TrailingTarget" \
+            "$fixture/Help" "$fixture/HelpTarget" "$fixture/Programs/User" "$fixture/Programs/Common" \
+            "$fixture/GroupTarget/User" "$fixture/GroupTarget/Common"
         ln -s "$fixture/Outside" "$fixture/Install/link"
         ln -s "$fixture/Outside" "$fixture/Install/dotted."
+        ln -s "$fixture/TrailingTarget" "$fixture/Trailing/link"
+        printf 'outside' > "$fixture/HelpTarget/index.gid"
+        ln -s "$fixture/HelpTarget/index.gid" "$fixture/Help/zorvex.gid"
+        ln -s "$fixture/GroupTarget/User" "$fixture/Programs/User/Zorvex"
+        ln -s "$fixture/GroupTarget/Common" "$fixture/Programs/Common/Zorvex"
         ;;
     cleanup)
         rm -rf "$fixture"

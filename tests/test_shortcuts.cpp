@@ -9,6 +9,7 @@
 
 #include "common/localization/language_file.h"
 #include "tests/support/integration_fixture.h"
+#include "tests/support/program_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
 #include "uninstall/integration/shortcuts.h"
@@ -152,6 +153,52 @@ TEST_F(Shortcuts, StartMenuAndBothProgramGroups)
     EXPECT_FALSE(testsupport::Exists(userGroup));
     EXPECT_FALSE(testsupport::Exists(commonGroup));
     EXPECT_FALSE(testsupport::Exists(ShellFolder(CSIDL_COMMON_STARTMENU) + L"\\Zorvex.lnk"));
+}
+
+// Programs\User\Zorvex and Programs\Common\Zorvex below C:\zvx-link-fixture are
+// symbolic links to GroupTarget\User and GroupTarget\Common (made on the host
+// side; Wine cannot make one). The program folders are redirected there, as
+// folder redirection does, so that the code under test finds those groups.
+TEST_F(Shortcuts, AProgramGroupThatIsALinkIsNeitherEmptiedNorRemoved)
+{
+    const std::wstring fixture = L"C:\\zvx-link-fixture";
+    const std::wstring userTarget = fixture + L"\\GroupTarget\\User";
+    const std::wstring commonTarget = fixture + L"\\GroupTarget\\Common";
+    const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    testsupport::RegistryValueGuard userPrograms(HKEY_CURRENT_USER, kShellFolders, L"Programs");
+    testsupport::RegistryValueGuard commonPrograms(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Programs");
+    ASSERT_TRUE(testsupport::SetString(HKEY_CURRENT_USER, kShellFolders, L"Programs", fixture + L"\\Programs\\User"));
+    ASSERT_TRUE(testsupport::SetString(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Programs",
+                                       fixture + L"\\Programs\\Common"));
+    ASSERT_EQ(fixture + L"\\Programs\\User", ShellFolder(CSIDL_PROGRAMS));
+    ASSERT_EQ(fixture + L"\\Programs\\Common", ShellFolder(CSIDL_COMMON_PROGRAMS));
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((fixture + L"\\Programs\\User\\Zorvex").c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find) << "the link fixture (tests/program_links.sh) did not run";
+    FindClose(find);
+    ASSERT_NE(0u, data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    ASSERT_TRUE(testsupport::WriteBytes(userTarget + L"\\Old Manual.lnk", "the user's"));
+    ASSERT_TRUE(testsupport::WriteBytes(commonTarget + L"\\notes.txt", "not a shortcut"));
+    auto expectTargetsUntouched = [&](const char* step) {
+        EXPECT_EQ(std::vector<std::wstring>{L"Old Manual.lnk"}, FolderEntries(userTarget)) << step;
+        EXPECT_EQ(std::vector<std::wstring>{L"notes.txt"}, FolderEntries(commonTarget)) << step;
+        std::string bytes;
+        EXPECT_TRUE(testsupport::ReadBytes(userTarget + L"\\Old Manual.lnk", bytes) && bytes == "the user's") << step;
+        EXPECT_TRUE(testsupport::ReadBytes(commonTarget + L"\\notes.txt", bytes) && bytes == "not a shortcut")
+            << step;
+    };
+    IntegrationOptions options = {};
+    options.ProgramsLink = true;
+
+    // No group is made (the plain ones are, StartMenuAndBothProgramGroups) and none is reported.
+    wchar_t groupPath[2048] = L"untouched";
+    UpdateShortcuts(options, groupPath, 2048, nullptr);
+    EXPECT_EQ(std::wstring(L"untouched"), groupPath);
+    expectTargetsUntouched("setup");
+    UpdateShortcuts(none_, nullptr, 0, nullptr);
+    expectTargetsUntouched("removal");
+    EXPECT_TRUE(testsupport::Exists(fixture + L"\\Programs\\User\\Zorvex"));
+    EXPECT_TRUE(testsupport::Exists(fixture + L"\\Programs\\Common\\Zorvex"));
 }
 
 TEST_F(Shortcuts, TranslatedNamesAreMadeIntoFileNames)

@@ -14,6 +14,7 @@
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
 #include "uninstall/path_retry.h"
+#include "uninstall/uninstall_run.h"
 
 using namespace testsupport;
 
@@ -399,6 +400,138 @@ TEST_F(UninstallRun, EntriesThroughALinkedFolderAreLeftAlone)
     DeleteFileW((outside + L"\\sub\\victim2.txt").c_str());
     DeleteFileW((outside + L"\\victim.txt").c_str());
     DeleteFileW((outside + L"\\victim3.txt").c_str());
+}
+
+// Trailing\link is a symbolic link to TrailingTarget. "link\" names the link's
+// target to every call; the entry is the link itself, and the attributes of
+// what it leads to stay as they are. A trailing separator on any other entry
+// names that entry.
+TEST_F(UninstallRun, ATrailingSeparatorNamesTheEntryNeverWhatALinkLeadsTo)
+{
+    const std::wstring folder = L"C:\\zvx-link-fixture\\Trailing";
+    const std::wstring target = L"C:\\zvx-link-fixture\\TrailingTarget";
+    ASSERT_NE(Attributes(folder + L"\\link") & FILE_ATTRIBUTE_REPARSE_POINT, 0u)
+        << "the link fixture (tests/program_links.sh) did not run";
+    Put(target, L"kept.txt", "outside");
+    // Wine keeps no read-only attribute on a folder; these two it keeps.
+    ASSERT_TRUE(SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    Put(folder, L"notes.txt");
+    Put(folder, L"sub\\f.txt");
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\empty").c_str(), nullptr));
+    ASSERT_TRUE(SetFileAttributesW((folder + L"\\empty").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(CopyFileW((BinDir() + L"\\Uninstall.exe").c_str(), (folder + L"\\Uninstall.exe").c_str(), FALSE));
+    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "link\\\nnotes.txt/\nempty\\\\\nsub\\f.txt\\\nsub/\n"));
+
+    ASSERT_EQ(Run(folder, L"-s"), 0);
+    ASSERT_TRUE(BatchFinished());
+
+    EXPECT_EQ(Attributes(target) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    std::string bytes;
+    EXPECT_TRUE(ReadBytes(target + L"\\kept.txt", bytes));
+    EXPECT_EQ(bytes, "outside");
+    // Windows would remove the link as a link; Wine removes a linked folder's
+    // target, which holds a file, so nothing goes.
+    EXPECT_EQ(EntriesBelow(folder), (std::vector<std::wstring>{L"link", L"link\\kept.txt"}));
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Help\zorvex.gid is a symbolic link to HelpTarget\index.gid, which Wine shows
+// as a plain file; clearing or deleting it by name would act on the target.
+TEST_F(UninstallRun, HelpIndexFilesGoOnlyWhenTheyAreFilesOfTheFolderItself)
+{
+    const std::wstring folder = L"C:\\zvx-link-fixture\\Help";
+    const std::wstring target = L"C:\\zvx-link-fixture\\HelpTarget\\index.gid";
+    const DWORD kReadOnlyHidden = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    ASSERT_TRUE(Exists(folder + L"\\zorvex.gid")) << "the link fixture (tests/program_links.sh) did not run";
+    ASSERT_TRUE(SetFileAttributesW(target.c_str(), kReadOnlyHidden));
+    Put(folder, L"zorvex.fts", "index");
+    ASSERT_TRUE(SetFileAttributesW((folder + L"\\zorvex.fts").c_str(), kReadOnlyHidden));
+    ASSERT_TRUE(CopyFileW((BinDir() + L"\\Uninstall.exe").c_str(), (folder + L"\\Uninstall.exe").c_str(), FALSE));
+    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "Uninstall.exe\n"));
+
+    ASSERT_EQ(Run(folder, L"-s"), 0);
+    ASSERT_TRUE(BatchFinished());
+
+    EXPECT_EQ(EntriesBelow(folder), std::vector<std::wstring>{L"zorvex.gid"});
+    std::string bytes;
+    EXPECT_TRUE(ReadBytes(target, bytes));
+    EXPECT_EQ(bytes, "outside");
+    EXPECT_EQ(Attributes(target) & (kReadOnlyHidden | FILE_ATTRIBUTE_SYSTEM), kReadOnlyHidden);
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    // A hard link: its attributes are those of the file outside as well, so they
+    // stay; the name in the install folder goes.
+    std::wstring outside = root_ + L"\\outside";
+    ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
+    Put(outside, L"hidden.dat", "kept");
+    ASSERT_TRUE(SetFileAttributesW((outside + L"\\hidden.dat").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    std::wstring linked = Install(L"Hard Link", "Uninstall.exe\n");
+    ASSERT_TRUE(CreateHardLinkW((linked + L"\\zorvex.gid").c_str(), (outside + L"\\hidden.dat").c_str(), nullptr));
+
+    ASSERT_EQ(Run(linked, L"-s"), 0);
+    ASSERT_TRUE(BatchFinished());
+
+    EXPECT_FALSE(Exists(linked + L"\\zorvex.gid"));
+    EXPECT_EQ(Attributes(outside + L"\\hidden.dat") & (kReadOnlyHidden | FILE_ATTRIBUTE_SYSTEM),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_TRUE(ReadBytes(outside + L"\\hidden.dat", bytes));
+    EXPECT_EQ(bytes, "kept");
+}
+
+// An installer or editor that still holds the list open for writing does not
+// stop the run.
+TEST_F(UninstallRun, AListHeldOpenForWritingIsStillRead)
+{
+    std::wstring folder = Install(L"Held List", "a.txt\nsub\\b.txt\nsub\n");
+    Put(folder, L"a.txt");
+    Put(folder, L"sub\\b.txt");
+    HANDLE writer = CreateFileW((folder + L"\\Uninstall.lst").c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    held_.push_back(writer);
+
+    ChildProcess child;
+    Start(child, folder, L"-s");
+    HWND box = WaitForProcessWindow(child, L"#32770", kRunTimeoutMs);
+    EXPECT_EQ(box, nullptr) << "the list was not opened: " << testing::PrintToString(MessageBoxText(box));
+    if (box != nullptr)
+        PressButton(box, IDOK);
+    ASSERT_EQ(Finish(child), 0);
+    ASSERT_TRUE(BatchFinished());
+    EXPECT_FALSE(Exists(folder + L"\\a.txt"));
+    EXPECT_FALSE(Exists(folder + L"\\sub"));
+}
+
+// A folder on an entry's path is looked at in each spelling a call may take.
+// Attributes that cannot be read for any reason but "not there" may hide a
+// junction (access denied, a network error; Wine, which runs as root, shows a
+// symbolic link that leads to itself that way), so the entry is skipped.
+TEST(FolderVerdict, AFolderWhoseAttributesCannotBeReadCountsAsALink)
+{
+    const uint32_t kNone = INVALID_FILE_ATTRIBUTES;
+    const uint32_t kDir = FILE_ATTRIBUTE_DIRECTORY;
+    const uint32_t kLinkDir = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    struct Case {
+        const char* what;
+        std::vector<FolderLook> looks;
+        FolderVerdict verdict;
+    };
+    const Case cases[] = {
+        {"plain folder", {{kDir | FILE_ATTRIBUTE_READONLY, 0}}, FolderVerdict::Plain},
+        {"access denied", {{kNone, ERROR_ACCESS_DENIED}}, FolderVerdict::Link},
+        {"network path gone", {{kNone, ERROR_BAD_NETPATH}}, FolderVerdict::Link},
+        {"link that cannot be resolved", {{kNone, ERROR_CANT_RESOLVE_FILENAME}}, FolderVerdict::Link},
+        {"junction", {{kLinkDir, 0}}, FolderVerdict::Link},
+        {"not found", {{kNone, ERROR_FILE_NOT_FOUND}}, FolderVerdict::Absent},
+        {"invalid name", {{kNone, ERROR_INVALID_NAME}}, FolderVerdict::Absent},
+        {"a file", {{FILE_ATTRIBUTE_ARCHIVE, 0}}, FolderVerdict::Absent},
+        {"too long plainly, a folder extended", {{kNone, ERROR_FILENAME_EXCED_RANGE}, {kDir, 0}}, FolderVerdict::Plain},
+        {"plain, extended denied", {{kDir, 0}, {kNone, ERROR_ACCESS_DENIED}}, FolderVerdict::Link},
+        {"plain missing, extended a link", {{kNone, ERROR_FILE_NOT_FOUND}, {kLinkDir, 0}}, FolderVerdict::Link},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FolderVerdictOf(c.looks.data(), c.looks.size()), c.verdict) << c.what;
 }
 
 // The passes after the first only remove folders whose contents went meanwhile:

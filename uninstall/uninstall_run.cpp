@@ -115,7 +115,13 @@ static bool EntryFromLine(char* line, size_t length, wchar_t* entry, size_t fold
         return false;
     if (!WideFromAnsi(line, entry + folderLength, kMaxPathChars - folderLength))
         return false;
-    return IsConfinedEntryName(entry + folderLength);
+    // "link\" would name what a link leads to, not the link: every call below is
+    // made on the name itself. Stripped here, after the conversion, because in a
+    // double-byte code page the byte of a backslash may be part of a character.
+    size_t end = wcslen(entry);
+    while (end > folderLength && IsSeparator(entry[end - 1]))
+        entry[--end] = 0;
+    return end > folderLength && IsConfinedEntryName(entry + folderLength);
 }
 
 // Errors that say the entry is not there (or cannot be, by its name).
@@ -167,34 +173,53 @@ static bool PlainFormDiffers(const wchar_t* path)
     return ToExtendedLengthPath(path, longPath, kMaxPathChars) && ExtendedFormCanDiffer(longPath);
 }
 
-// What a folder on an entry's path is.
-enum FolderVerdict { kFolderPlain, kFolderLink, kFolderAbsent, kFolderUnknown };
+// Errors that say one spelling of a folder reaches nothing: the folder is not
+// there, or that spelling cannot name it (too long for the plain form), so a
+// call on an entry below it cannot pass through it in that spelling either.
+static bool ReachesNothing(uint32_t error)
+{
+    return IsAbsentError(error) || error == ERROR_FILENAME_EXCED_RANGE;
+}
+
+FolderVerdict FolderVerdictOf(const FolderLook* looks, size_t count)
+{
+    bool plain = false;
+    for (size_t i = 0; i < count; i++) {
+        const FolderLook& look = looks[i];
+        // Attributes that cannot be read (access denied, a network error) may
+        // hide a junction: such a folder counts as one.
+        if (look.Attributes == INVALID_FILE_ATTRIBUTES) {
+            if (!ReachesNothing(look.Error))
+                return FolderVerdict::Link;
+            continue;
+        }
+        if (look.Attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return FolderVerdict::Link;
+        plain = plain || (look.Attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    return plain ? FolderVerdict::Plain : FolderVerdict::Absent;
+}
 
 // Looks at folder in every form that a call on an entry below it may take: the
 // plain form, and the extended-length form when that names something else (the
 // plain form drops a trailing dot, so "a." would be checked as "a" while the
-// retry went through "a." itself). A link in any form makes it a link.
+// retry went through "a." itself).
 static FolderVerdict LookAtFolder(const wchar_t* folder)
 {
-    const wchar_t* forms[2] = {folder, nullptr};
+    FolderLook looks[2];
+    size_t count = 0;
     wchar_t longPath[kMaxPathChars];
+    const wchar_t* forms[2] = {folder, nullptr};
     if (ToExtendedLengthPath(folder, longPath, kMaxPathChars) && ExtendedFormCanDiffer(longPath))
         forms[1] = longPath;
-    bool plain = false;
-    bool unknown = false;
     for (const wchar_t* form : forms) {
         if (form == nullptr)
             continue;
-        DWORD attributes = GetFileAttributesW(form);
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            unknown = unknown || !IsAbsentError(GetLastError());
-            continue;
-        }
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            return kFolderLink;
-        plain = plain || (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        looks[count].Attributes = GetFileAttributesW(form);
+        looks[count].Error = looks[count].Attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+        count++;
     }
-    return plain ? kFolderPlain : unknown ? kFolderUnknown : kFolderAbsent;
+    return FolderVerdictOf(looks, count);
 }
 
 // The folders of the entry last looked at that the current pass found to be
@@ -211,21 +236,18 @@ struct CheckedFolders {
 enum PathVerdict { kPathInside, kPathThroughLink, kPathUnreachable };
 
 // Whether a folder between the install folder and the entry is a junction or a
-// symbolic link (what the entry names would then lie elsewhere), or missing
-// (then so is the entry).
+// symbolic link, or may be one (what the entry names would then lie elsewhere),
+// or missing (then so is the entry).
 static PathVerdict CheckEntryPath(wchar_t* entry, size_t folderLength, CheckedFolders& checked)
 {
-    // The entry's own name, trailing separators and all, is not one of its folders.
+    // The entry's own name is not one of its folders.
     size_t end = wcslen(entry);
-    while (end > folderLength && IsSeparator(entry[end - 1]))
-        end--;
     size_t same = folderLength;
     for (size_t i = folderLength; i < checked.length && i < end && entry[i] == checked.path[i]; i++) {
         if (IsSeparator(entry[i]))
             same = i + 1;
     }
     checked.length = same;
-    bool chained = true;
     for (size_t i = same; i < end; i++) {
         if (!IsSeparator(entry[i]))
             continue;
@@ -233,15 +255,12 @@ static PathVerdict CheckEntryPath(wchar_t* entry, size_t folderLength, CheckedFo
         entry[i] = 0;
         FolderVerdict verdict = LookAtFolder(entry);
         entry[i] = separator;
-        if (verdict == kFolderLink)
+        if (verdict == FolderVerdict::Link)
             return kPathThroughLink;
-        if (verdict == kFolderAbsent)
+        if (verdict == FolderVerdict::Absent)
             return kPathUnreachable;
-        chained = chained && verdict == kFolderPlain;
-        if (chained) {
-            wmemcpy(checked.path + checked.length, entry + checked.length, i + 1 - checked.length);
-            checked.length = i + 1;
-        }
+        wmemcpy(checked.path + checked.length, entry + checked.length, i + 1 - checked.length);
+        checked.length = i + 1;
     }
     return kPathInside;
 }
@@ -296,11 +315,13 @@ static bool RemoveEntry(const wchar_t* entry, uint8_t& state, const wchar_t* pro
         return false;
     }
     // A listed link goes as a link; its attributes may be those of its target,
-    // which lies outside and keeps them. Only read-only stops a removal: other
-    // attributes are cleared just on what stays, which ends as it would have.
-    bool clear = !known || (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                            (attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NORMAL)) != 0);
-    bool clearFirst = clear && (!known || (attributes & FILE_ATTRIBUTE_READONLY));
+    // which lies outside and keeps them. Attributes that cannot be read may be
+    // those of a link too, so they are never cleared. Only read-only stops a
+    // removal: other attributes are cleared just on what stays, which ends as it
+    // would have.
+    bool clear = known && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                 (attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NORMAL)) != 0;
+    bool clearFirst = clear && (attributes & FILE_ATTRIBUTE_READONLY);
     if (clearFirst)
         ClearAttributes(entry);
     if (known && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -530,7 +551,9 @@ void RunUninstall()
         return;
 
     ListReader list;
-    if (!list.file.Open(kListName, 0)) {
+    // Shared for writing as well: an installer or editor that holds the list open
+    // must not stop the run.
+    if (!list.file.Open(kListName, kOpenShareWrite)) {
         wchar_t text[200];
         FormatMessageWithString(IDS_CANNOTOPENLIST, kListName, text, 200);
         ShowMessageBox(nullptr, text, MessageText(IDS_UNINSTALLZVX), MB_ICONERROR | MB_SETFOREGROUND);
@@ -548,9 +571,13 @@ void RunUninstall()
     if (options.Msi)
         return;
 
+    // Only the help viewer's own index files: a link of that name, or a name that
+    // leads anywhere but into this folder, is left alone.
     for (const wchar_t* helpIndex : {L"zorvex.gid", L"zorvex.fts"}) {
-        SetAttributes(helpIndex, 0);
-        RemoveFile(helpIndex);
+        wchar_t path[kMaxPathChars];
+        wchar_t expected[kMaxPathChars];
+        if (JoinPath(entry, helpIndex, path, kMaxPathChars) && FinalPathIn(entry, helpIndex, expected, kMaxPathChars))
+            RemovePlainFile(path, expected);
     }
     bool rebootNeeded = DeletionPasses(list, entry, NamePart(programPath));
     list.file.Close();

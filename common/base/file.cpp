@@ -5,6 +5,7 @@
 
 #include "common/base/errors.h"
 #include "common/base/paths.h"
+#include "common/base/scoped.h"
 
 // Windows drops a trailing dot or space from a name in the plain form; only the
 // extended-length form keeps it.
@@ -252,6 +253,82 @@ bool RemoveFile(const wchar_t* name)
         return true;
     wchar_t longName[kMaxPathChars];
     return ToExtendedLengthPath(name, longName, kMaxPathChars) && DeleteFileW(longName);
+}
+
+// Every sharing mode: a check must not fail because another program has the file open.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+static bool FinalPathOfHandle(HANDLE handle, wchar_t* dest, size_t capacity)
+{
+    DWORD size = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
+    DWORD length = GetFinalPathNameByHandleW(handle, dest, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return length > 0 && length < size;
+}
+
+// The handle names expectedFinal and nothing else: not a link's target, not
+// another spelling of a redirected name.
+static bool HandleIsNamed(HANDLE handle, const wchar_t* expectedFinal)
+{
+    wchar_t finalPath[kMaxPathChars];
+    return FinalPathOfHandle(handle, finalPath, kMaxPathChars) &&
+           CompareStringOrdinal(finalPath, -1, expectedFinal, -1, TRUE) == CSTR_EQUAL;
+}
+
+bool FinalPathIn(const wchar_t* folder, const wchar_t* name, wchar_t* dest, size_t capacity)
+{
+    bool extended;
+    ScopedFileHandle handle(CreateFileRetried(folder, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                                              FILE_FLAG_BACKUP_SEMANTICS, false, extended));
+    wchar_t finalPath[kMaxPathChars];
+    return handle && FinalPathOfHandle(handle.Get(), finalPath, kMaxPathChars) &&
+           JoinPath(finalPath, name, dest, capacity);
+}
+
+// What a handle opened without following a link shows of itself.
+static bool LookThroughHandle(HANDLE handle, DWORD& attributes, DWORD& links)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    FILE_STANDARD_INFO standard = {};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard))
+        return false;
+    attributes = tag.FileAttributes | (tag.ReparseTag != 0 ? FILE_ATTRIBUTE_REPARSE_POINT : 0) |
+                 (standard.Directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    links = standard.NumberOfLinks;
+    return true;
+}
+
+bool IsPlainFolder(const wchar_t* path, const wchar_t* expectedFinal)
+{
+    bool extended;
+    ScopedFileHandle handle(CreateFileRetried(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, false,
+                                              extended));
+    DWORD attributes, links;
+    return handle && LookThroughHandle(handle.Get(), attributes, links) &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY &&
+           HandleIsNamed(handle.Get(), expectedFinal);
+}
+
+bool RemovePlainFile(const wchar_t* path, const wchar_t* expectedFinal)
+{
+    bool extended;
+    ScopedFileHandle handle(CreateFileRetried(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
+                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, false, extended));
+    DWORD attributes, links;
+    if (!handle || !LookThroughHandle(handle.Get(), attributes, links) ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        !HandleIsNamed(handle.Get(), expectedFinal))
+        return false;
+    if (links == 1 && (attributes & ~FILE_ATTRIBUTE_NORMAL) != 0) {
+        // Zero would mean "leave as they are".
+        FILE_BASIC_INFO basic = {};
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(handle.Get(), FileBasicInfo, &basic, sizeof basic);
+    }
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(handle.Get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
 int MakeFolder(const wchar_t* name, bool setAttributes, DWORD attributes)

@@ -55,6 +55,20 @@ DWORD GetAttributes(const wchar_t* name);   // INVALID_FILE_ATTRIBUTES on failur
 bool SetAttributes(const wchar_t* name, DWORD attributes);
 bool RemoveFile(const wchar_t* name);
 
+// Where a handle would show name inside folder: the final path of folder (links
+// on the way resolved, short names spelled long, in the "\\?\" form) joined
+// with name. False when it cannot be had whole.
+bool FinalPathIn(const wchar_t* folder, const wchar_t* name, wchar_t* dest, size_t capacity);
+// Whether path, opened without following a link, is a folder and no reparse
+// point, and its final path is expectedFinal (see FinalPathIn; case ignored).
+bool IsPlainFolder(const wchar_t* path, const wchar_t* expectedFinal);
+// Clears the attributes of path and deletes it, both through one handle opened
+// without following a link, and only when that handle shows a file that is no
+// folder and no reparse point and whose final path is expectedFinal; anything
+// else is left alone. A file with further names (hard links) keeps its
+// attributes, which are those of its other names too. True when it was deleted.
+bool RemovePlainFile(const wchar_t* path, const wchar_t* expectedFinal);
+
 // Results of MakeFolder.
 constexpr int kMakeFolderOk = 0;
 constexpr int kMakeFolderFailed = 1;

@@ -61,7 +61,19 @@ const GroupShortcut kGroupShortcuts[] = {
     {nullptr, IDS_WHATSNEWNAME, nullptr, IDS_WHATSNEW, false},
 };
 
-void EmptyFolder(const wchar_t* folder)
+// Whether group, a name in programsFolder, is a folder there of its own, not a
+// junction or symbolic link (whose target would be emptied or removed instead):
+// its own directory entry shows no reparse point, and a handle opened on it
+// without following a link is a plain folder whose final path is the final path
+// of programsFolder with the group's name. groupFinal receives that path.
+bool GroupIsPlainFolder(const wchar_t* group, const wchar_t* programsFolder, wchar_t* groupFinal, size_t capacity)
+{
+    FindData data;
+    return FindSingle(group, data) && data.IsDirectory && !data.IsReparsePoint &&
+           FinalPathIn(programsFolder, NamePart(group), groupFinal, capacity) && IsPlainFolder(group, groupFinal);
+}
+
+void EmptyFolder(const wchar_t* folder, const wchar_t* folderFinal)
 {
     wchar_t pattern[kMaxPathChars];
     if (!JoinPath(folder, L"*", pattern, kMaxPathChars))
@@ -69,9 +81,14 @@ void EmptyFolder(const wchar_t* folder)
     FindFile scan;
     scan.SetPattern(pattern);
     FindData entry;
-    // Subfolders stay: the group only ever holds shortcut files.
-    while (scan.NextEntry(entry))
-        RemoveFile(entry.Name);
+    // Subfolders stay: the group only ever holds shortcut files. Each file goes
+    // only when it lies in the group checked: not a link, and not somewhere else
+    // should the group have been swapped for a link meanwhile.
+    while (scan.NextEntry(entry)) {
+        wchar_t expected[kMaxPathChars];
+        if (!entry.IsDirectory && JoinPath(folderFinal, NamePart(entry.Name), expected, kMaxPathChars))
+            RemovePlainFile(entry.Name, expected);
+    }
 }
 
 // Makes (or removes) one program group. The caller's path buffer receives the
@@ -87,11 +104,17 @@ void UpdateGroup(bool make, const wchar_t* programsFolder, bool reportOnlyWhenMa
         RemoveFolderTree(group);
         return;
     }
+    // An old group is emptied first, so that shortcuts of an older version do not
+    // linger. One that is a link, or anything but a folder, is never emptied:
+    // no group is made there at all.
+    if (FileExists(group)) {
+        wchar_t groupFinal[kMaxPathChars];
+        if (!GroupIsPlainFolder(group, programsFolder, groupFinal, kMaxPathChars))
+            return;
+        EmptyFolder(group, groupFinal);
+    }
     if (groupPathOut != nullptr && !reportOnlyWhenMade)
         CopyString(groupPathOut, group, groupPathCapacity);
-    // An old group is emptied first, so that shortcuts of an older version do not linger.
-    if (FileExists(group))
-        EmptyFolder(group);
     CreateDirectoryW(group, nullptr);
     for (const GroupShortcut& shortcut : kGroupShortcuts) {
         wchar_t target[kMaxPathChars];
@@ -139,6 +162,11 @@ void RemoveFolderTree(const wchar_t* path)
 {
     DWORD attributes = GetAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || !IsDirectoryAttr(attributes) || IsReparsePointAttr(attributes))
+        return;
+    // Removing a link would remove what it leads to.
+    wchar_t parent[kMaxPathChars];
+    wchar_t pathFinal[kMaxPathChars];
+    if (!FolderPart(path, parent, kMaxPathChars) || !GroupIsPlainFolder(path, parent, pathFinal, kMaxPathChars))
         return;
     // The operation takes a list ended by a second zero; a path that does not fit is not cut.
     wchar_t source[kMaxPathChars + 1];
