@@ -2,6 +2,9 @@
 // called in this process against real files, registry and message boxes.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <memory>
 
 #include "common/base/file.h"
@@ -117,6 +120,54 @@ TEST_F(BatchFile, APathWithoutAnyOemSpellingLeavesNoBatchFile)
     wchar_t batchPath[2048];
     EXPECT_FALSE(SelfRemovalBatch(program.c_str(), folder.c_str(), true, batchPath, 2048));
     EXPECT_FALSE(Exists(BatchFilePath()));
+}
+
+// What Wine cannot show on the file itself (it keeps no security descriptor,
+// only the Unix mode it maps it to): the descriptor the batch file is made with.
+TEST(BatchSecurity, OnlySystemAdministratorsAndTheRunningUserGetIn)
+{
+    ScopedLocalMem descriptor;
+    ASSERT_TRUE(MakeBatchSecurity(descriptor));
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.Get(), SDDL_REVISION_1,
+                                                                     DACL_SECURITY_INFORMATION, &text, nullptr));
+    std::wstring dacl = text;
+    LocalFree(text);
+    EXPECT_EQ(dacl, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + UserSid() + L")");
+}
+
+// The file just made must be the plain file at the name asked for: not reached
+// through a link among its folders, no link itself, no second name.
+TEST(BatchSecurity, OnlyAPlainFileWithOneLinkAtTheNamedPathCountsAsTheBatchFile)
+{
+    const wchar_t* named = L"C:\\Users\\Admin\\AppData\\Local\\Temp\\Uninstall_Zvx.Bat";
+    const wchar_t* finalPath = L"\\\\?\\C:\\Users\\Admin\\AppData\\Local\\Temp\\Uninstall_Zvx.Bat";
+    BY_HANDLE_FILE_INFORMATION plain = {};
+    plain.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    plain.nNumberOfLinks = 1;
+    EXPECT_TRUE(IsRequestedFile(plain, finalPath, named));
+    EXPECT_TRUE(IsRequestedFile(plain, finalPath, L"c:\\users\\ADMIN\\appdata\\local\\temp\\UNINSTALL_ZVX.BAT"));
+    EXPECT_TRUE(IsRequestedFile(plain, finalPath, finalPath));
+    EXPECT_TRUE(IsRequestedFile(plain, L"\\\\?\\UNC\\server\\share\\Temp\\Uninstall_Zvx.Bat",
+                                L"\\\\server\\share\\Temp\\Uninstall_Zvx.Bat"));
+
+    EXPECT_FALSE(IsRequestedFile(plain, L"\\\\?\\D:\\Elsewhere\\Uninstall_Zvx.Bat", named));
+    EXPECT_FALSE(IsRequestedFile(plain, L"\\\\?\\C:\\Users\\Admin\\AppData\\Local\\Temp\\Uninstall_Zvx.Bat.txt",
+                                 named));
+    EXPECT_FALSE(IsRequestedFile(plain, L"\\\\?\\UNC\\server\\share\\Temp\\Uninstall_Zvx.Bat",
+                                 L"\\\\?\\server\\share\\Temp\\Uninstall_Zvx.Bat"));
+    // The caller gives the long form; a short one is not taken for it.
+    EXPECT_FALSE(IsRequestedFile(plain, finalPath, L"C:\\Users\\Admin\\AppData\\Local\\Temp\\UNINST~1.BAT"));
+
+    BY_HANDLE_FILE_INFORMATION other = plain;
+    other.nNumberOfLinks = 2;
+    EXPECT_FALSE(IsRequestedFile(other, finalPath, named));
+    other = plain;
+    other.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_FALSE(IsRequestedFile(other, finalPath, named));
+    other = plain;
+    other.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    EXPECT_FALSE(IsRequestedFile(other, finalPath, named));
 }
 
 TEST_F(BatchFile, LongPathsAndPercentSignsAreNeverCut)

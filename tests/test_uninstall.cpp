@@ -46,7 +46,8 @@ std::string BatchSpelling(const std::wstring& path)
     return doubled;
 }
 
-std::string ExpectedBatch(const std::wstring& program, const std::wstring& folder, bool silent)
+std::string ExpectedBatch(const std::wstring& program, const std::wstring& folder, bool silent,
+                          const std::wstring& batchPath = BatchFilePath())
 {
     std::string p = BatchSpelling(program);
     std::string f = BatchSpelling(folder);
@@ -56,7 +57,7 @@ std::string ExpectedBatch(const std::wstring& program, const std::wstring& folde
     text += ":done\r\n";
     if (!silent)
         text += "if exist \"" + p + "\" \"" + p + "\" /warning\r\n";
-    text += "del \"" + BatchSpelling(BatchFilePath()) + "\"\r\n";
+    text += "del \"" + BatchSpelling(batchPath) + "\"\r\n";
     return text;
 }
 
@@ -105,6 +106,14 @@ protected:
     void Start(ChildProcess& child, const std::wstring& folder, const std::wstring& arguments)
     {
         ASSERT_TRUE(child.Start(folder + L"\\Uninstall.exe", arguments));
+    }
+
+    // A silent run with another temporary folder, which the child inherits.
+    int RunWithTemp(const std::wstring& folder, const std::wstring& temp)
+    {
+        EnvironmentGuard tmp(L"TMP", temp.c_str());
+        EnvironmentGuard tempVariable(L"TEMP", temp.c_str());
+        return Run(folder, L"-s");
     }
 
     // Waits for the program's end and notes the batch process it started (while
@@ -641,6 +650,215 @@ TEST_F(UninstallRun, UnknownSwitchRunsNeitherMode)
         EXPECT_EQ(WaitForProcessWindow(child, L"#32770", kRunTimeoutMs), nullptr) << arguments;
         EXPECT_EQ(Finish(child), 0) << arguments;
         ExpectNothingRemoved(folder, {L"Zorvex.exe", L"Uninstall.lst"});
+    }
+}
+
+// The batch files below temp whose names only this run could know:
+// Uninstall_Zvx_, 16 hexadecimal digits, .Bat. Anything else of that stem fails.
+std::vector<std::wstring> UnpredictableBatchNames(const std::wstring& temp)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((temp + L"\\Uninstall_Zvx_*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::wstring name = data.cFileName;
+        bool shaped = name.size() == 14 + 16 + 4 && name.compare(30, 4, L".Bat") == 0;
+        for (size_t i = 14; shaped && i < 30; i++)
+            shaped = (name[i] >= L'0' && name[i] <= L'9') || (name[i] >= L'A' && name[i] <= L'F');
+        EXPECT_TRUE(shaped) << testing::PrintToString(name);
+        names.push_back(name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
+// Whoever the batch file's DACL lets in is SYSTEM, Administrators or the
+// running user. (Wine keeps no descriptor: it reads one back from the Unix mode
+// it made of ours, which shows the user and SYSTEM only, where a file made
+// without ours also shows Everyone. That the DACL is protected shows only in
+// the in-process test of the descriptor.)
+void ExpectOnlyTheThreeGetIn(const std::wstring& path)
+{
+    const std::vector<std::wstring> allowed = {L"allow S-1-5-18", L"allow S-1-5-32-544", L"allow " + UserSid()};
+    std::vector<std::wstring> entries = DaclEntries(path);
+    EXPECT_NE(std::find(entries.begin(), entries.end(), allowed[2]), entries.end()) << testing::PrintToString(entries);
+    for (const std::wstring& entry : entries)
+        EXPECT_NE(std::find(allowed.begin(), allowed.end(), entry), allowed.end()) << testing::PrintToString(entry);
+}
+
+// Something planted at the batch file's name before the run, and how to tell
+// that it is still as it was.
+struct Planted {
+    const char* what;
+    std::wstring temp;
+    std::wstring path;      // the planted name
+    std::wstring target;    // what it leads to, if anything
+    std::string bytes;      // what reading path (and target) gives, for a file
+};
+
+TEST_F(UninstallRun, ANameTakenInAnyFormIsLeftAloneAndTheBatchFileGetsAnUnpredictableOne)
+{
+    const std::wstring fixture = L"C:\\zvx-link-fixture";
+    ASSERT_TRUE(Exists(fixture + L"\\Temp-link\\Uninstall_Zvx.Bat"))
+        << "the link fixture (tests/program_links.sh) did not run";
+    std::wstring hardTarget = root_ + L"\\hard-target.txt";
+    std::vector<Planted> cases = {
+        {"a file", root_ + L"\\temp-file", L"", L"", "someone else's batch\r\n"},
+        {"a symbolic link to a file outside", fixture + L"\\Temp-link", L"", fixture + L"\\Victim.txt",
+         "not the batch file\r\n"},
+        {"a dangling symbolic link", fixture + L"\\Temp-dangling", L"", fixture + L"\\Nowhere.txt", ""},
+        {"a hard link", root_ + L"\\temp-hard", L"", hardTarget, "linked elsewhere\r\n"},
+        {"a folder", root_ + L"\\temp-folder", L"", L"", ""},
+    };
+    CreateDirectoryW((root_ + L"\\temp-file").c_str(), nullptr);
+    CreateDirectoryW((root_ + L"\\temp-hard").c_str(), nullptr);
+    CreateDirectoryW((root_ + L"\\temp-folder").c_str(), nullptr);
+    for (Planted& c : cases)
+        c.path = c.temp + L"\\Uninstall_Zvx.Bat";
+    Put(root_ + L"\\temp-file", L"Uninstall_Zvx.Bat", cases[0].bytes);
+    Put(root_, L"hard-target.txt", cases[3].bytes);
+    ASSERT_TRUE(CreateHardLinkW(cases[3].path.c_str(), hardTarget.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(cases[4].path.c_str(), nullptr));
+    Put(cases[4].path, L"inside.txt", "someone else's folder");
+
+    std::vector<std::wstring> names;
+    for (size_t n = 0; n < cases.size(); n++) {
+        const Planted& c = cases[n];
+        SCOPED_TRACE(c.what);
+        std::wstring folder = Install(L"Taken " + std::to_wstring(n), "Zorvex.exe\n");
+        Put(folder, L"Zorvex.exe");
+        ASSERT_EQ(RunWithTemp(folder, c.temp), 0);
+
+        std::vector<std::wstring> made = UnpredictableBatchNames(c.temp);
+        ASSERT_EQ(made.size(), 1u);
+        names.push_back(made[0]);
+        std::wstring batchPath = c.temp + L"\\" + made[0];
+        std::string batch;
+        ASSERT_TRUE(ReadBytes(batchPath, batch));
+        // The designed text; its last line deletes the batch file by its own name.
+        EXPECT_EQ(batch, ExpectedBatch(folder + L"\\Uninstall.exe", folder, true, batchPath));
+        ExpectOnlyTheThreeGetIn(batchPath);
+        EXPECT_FALSE(batchProcesses_.empty()) << "the batch file was not started";
+
+        ASSERT_TRUE(BatchFinished());
+        EXPECT_FALSE(Exists(folder));
+        EXPECT_FALSE(Exists(batchPath));
+        std::string bytes;
+        if (!c.bytes.empty()) {
+            EXPECT_TRUE(ReadBytes(c.path, bytes) && bytes == c.bytes) << testing::PrintToString(bytes);
+        }
+        if (!c.target.empty() && !c.bytes.empty()) {
+            EXPECT_TRUE(ReadBytes(c.target, bytes) && bytes == c.bytes) << testing::PrintToString(bytes);
+        }
+    }
+    // Neither written nor deleted through: the dangling link made no target, and
+    // it still stands (Wine hides a dangling link from every call but this one).
+    EXPECT_FALSE(Exists(cases[2].target));
+    HANDLE probe = CreateFileW(cases[2].path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    EXPECT_EQ(probe, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    if (probe != INVALID_HANDLE_VALUE)
+        CloseHandle(probe);
+    // The hard link still has both names, the folder its file.
+    EXPECT_TRUE(Exists(cases[3].path));
+    std::string inside;
+    EXPECT_TRUE(ReadBytes(cases[4].path + L"\\inside.txt", inside) && inside == "someone else's folder");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::unique(names.begin(), names.end()), names.end()) << "a name came twice";
+}
+
+// cmd's quote rule keeps the path whole only with /s and a second pair of
+// quotes: every character it treats specially is in this temporary folder's
+// path, which is also given in its short form (on Windows GetTempPathW may
+// answer C:\Users\ADMINI~1\...), where the file's final path is the long one.
+TEST_F(UninstallRun, TheBatchFileRunsWhateverTheTemporaryFolderPathHolds)
+{
+    std::wstring temp = root_ + L"\\R&D ^(x) @home! it's, here";
+    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+    std::wstring shortTemp = ShortPath(temp);
+    ASSERT_FALSE(shortTemp.empty());
+    for (const std::wstring& given : {temp, shortTemp}) {
+        SCOPED_TRACE(testing::PrintToString(given));
+        std::wstring folder = Install(given == temp ? L"Long" : L"Short", "Zorvex.exe\n");
+        Put(folder, L"Zorvex.exe");
+        ASSERT_EQ(RunWithTemp(folder, given), 0);
+        std::string batch;
+        ASSERT_TRUE(ReadBytes(given + L"\\Uninstall_Zvx.Bat", batch)) << "no batch file";
+        EXPECT_EQ(batch, ExpectedBatch(folder + L"\\Uninstall.exe", folder, true, given + L"\\Uninstall_Zvx.Bat"));
+        EXPECT_FALSE(batchProcesses_.empty()) << "the batch file was not started";
+        ASSERT_TRUE(BatchFinished());
+        EXPECT_FALSE(Exists(folder));
+        EXPECT_FALSE(Exists(temp + L"\\Uninstall_Zvx.Bat"));
+    }
+}
+
+// When the batch file cannot be made as named (no such folder; a temporary
+// folder reached through a symbolic link, where the file's final path is not the
+// one named), no batch file is left or started, and the run ends normally with
+// the program and its folder left for the user.
+TEST_F(UninstallRun, ABatchFileThatCannotBeMadeAsNamedIsNeitherLeftNorStarted)
+{
+    const std::wstring target = L"C:\\zvx-link-fixture\\Temp-target";
+    ASSERT_TRUE(Exists(L"C:\\zvx-link-fixture\\Temp-through-link"))
+        << "the link fixture (tests/program_links.sh) did not run";
+    for (const std::wstring& temp : {root_ + L"\\no-such-temp", std::wstring(L"C:\\zvx-link-fixture\\Temp-through-link")}) {
+        SCOPED_TRACE(testing::PrintToString(temp));
+        std::wstring folder = Install(L"Not made", "listed.txt\n");
+        Put(folder, L"listed.txt");
+        ASSERT_EQ(RunWithTemp(folder, temp), 0);
+        EXPECT_TRUE(batchProcesses_.empty()) << "a batch file was started";
+        EXPECT_FALSE(Exists(folder + L"\\listed.txt"));
+        EXPECT_TRUE(Exists(folder + L"\\Uninstall.exe"));
+        EXPECT_EQ(EntriesBelow(target), std::vector<std::wstring>{});
+        RemoveTree(folder);
+    }
+    EXPECT_FALSE(Exists(root_ + L"\\no-such-temp"));
+}
+
+// cmd is started as "<COMSPEC> /d /s /c ""<batch file>""", the value quoted when
+// it holds a blank, and named as the application too: a stand-in records what
+// it was given.
+TEST_F(UninstallRun, TheCommandInterpreterGetsTheWholeQuotedPathAndNoAutoRun)
+{
+    ASSERT_EQ(root_, L"C:\\zvx-tests\\uninstall");
+    std::wstring temp = L"C:\\zvx-tests\\uninstall\\R&D (x) temp";
+    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+    std::wstring log = L"C:\\zvx-tests\\uninstall\\comspec.log";
+    EnvironmentGuard logVariable(L"ZVX_COMSPEC_LOG", log.c_str());
+    struct Case {
+        const wchar_t* folder;
+        const wchar_t* comspec;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {L"C:\\zvx-tests\\uninstall\\Command Processor", L"C:\\zvx-tests\\uninstall\\Command Processor\\cmd stand-in.exe",
+         "\"C:\\zvx-tests\\uninstall\\Command Processor\\cmd stand-in.exe\" /d /s /c "
+         "\"\"C:\\zvx-tests\\uninstall\\R&D (x) temp\\Uninstall_Zvx.Bat\"\"\n"
+         "C:\\zvx-tests\\uninstall\\Command Processor\\cmd stand-in.exe\n"},
+        {L"C:\\zvx-tests\\uninstall\\cmd", L"C:\\zvx-tests\\uninstall\\cmd\\standin.exe",
+         "C:\\zvx-tests\\uninstall\\cmd\\standin.exe /d /s /c "
+         "\"\"C:\\zvx-tests\\uninstall\\R&D (x) temp\\Uninstall_Zvx.Bat\"\"\n"
+         "C:\\zvx-tests\\uninstall\\cmd\\standin.exe\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        ASSERT_TRUE(CreateDirectoryW(c.folder, nullptr));
+        ASSERT_TRUE(CopyFileW((BinDir() + L"\\tests\\zvx_comspec_recorder.exe").c_str(), c.comspec, FALSE));
+        DeleteFileW(log.c_str());
+        DeleteFileW((temp + L"\\Uninstall_Zvx.Bat").c_str());
+        std::wstring folder = Install(L"Recorded", "");
+        {
+            EnvironmentGuard comspec(L"COMSPEC", c.comspec);
+            ASSERT_EQ(RunWithTemp(folder, temp), 0);
+        }
+        std::string recorded;
+        for (int i = 0; i < 200 && !ReadBytes(log, recorded); i++)
+            Sleep(50);
+        EXPECT_EQ(recorded, c.expected);
+        RemoveTree(folder);
     }
 }
 

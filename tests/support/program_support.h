@@ -66,4 +66,11 @@ std::string Narrow(const std::wstring& text, UINT codePage);
 std::wstring ShortPath(const std::wstring& path);
 DWORD Attributes(const std::wstring& path);
 
+// The SID of this process's user, as text (S-1-5-...).
+std::wstring UserSid();
+// path's DACL as read back: "allow <SID>" or "other <SID>" per entry, in order;
+// {"no DACL"} when it has none (everyone may do anything), {"unreadable"} when it
+// cannot be read.
+std::vector<std::wstring> DaclEntries(const std::wstring& path);
+
 }  // namespace testsupport
