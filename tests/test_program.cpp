@@ -142,32 +142,35 @@ TEST(BatchSecurity, OnlyAPlainFileWithOneLinkAtTheNamedPathCountsAsTheBatchFile)
 {
     const wchar_t* named = L"C:\\Users\\Admin\\AppData\\Local\\Temp\\Uninstall_Zvx.Bat";
     const wchar_t* finalPath = L"\\\\?\\C:\\Users\\Admin\\AppData\\Local\\Temp\\Uninstall_Zvx.Bat";
-    BY_HANDLE_FILE_INFORMATION plain = {};
-    plain.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
-    plain.nNumberOfLinks = 1;
-    EXPECT_TRUE(IsRequestedFile(plain, finalPath, named));
-    EXPECT_TRUE(IsRequestedFile(plain, finalPath, L"c:\\users\\ADMIN\\appdata\\local\\temp\\UNINSTALL_ZVX.BAT"));
-    EXPECT_TRUE(IsRequestedFile(plain, finalPath, finalPath));
-    EXPECT_TRUE(IsRequestedFile(plain, L"\\\\?\\UNC\\server\\share\\Temp\\Uninstall_Zvx.Bat",
-                                L"\\\\server\\share\\Temp\\Uninstall_Zvx.Bat"));
-
-    EXPECT_FALSE(IsRequestedFile(plain, L"\\\\?\\D:\\Elsewhere\\Uninstall_Zvx.Bat", named));
-    EXPECT_FALSE(IsRequestedFile(plain, L"\\\\?\\C:\\Users\\Admin\\AppData\\Local\\Temp\\Uninstall_Zvx.Bat.txt",
-                                 named));
-    EXPECT_FALSE(IsRequestedFile(plain, L"\\\\?\\UNC\\server\\share\\Temp\\Uninstall_Zvx.Bat",
-                                 L"\\\\?\\server\\share\\Temp\\Uninstall_Zvx.Bat"));
-    // The caller gives the long form; a short one is not taken for it.
-    EXPECT_FALSE(IsRequestedFile(plain, finalPath, L"C:\\Users\\Admin\\AppData\\Local\\Temp\\UNINST~1.BAT"));
-
-    BY_HANDLE_FILE_INFORMATION other = plain;
-    other.nNumberOfLinks = 2;
-    EXPECT_FALSE(IsRequestedFile(other, finalPath, named));
-    other = plain;
-    other.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    EXPECT_FALSE(IsRequestedFile(other, finalPath, named));
-    other = plain;
-    other.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-    EXPECT_FALSE(IsRequestedFile(other, finalPath, named));
+    struct Case {
+        DWORD attributes;
+        DWORD links;
+        const wchar_t* finalPath;
+        const wchar_t* requested;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {FILE_ATTRIBUTE_ARCHIVE, 1, finalPath, named, true},
+        {FILE_ATTRIBUTE_NORMAL, 1, finalPath, L"c:\\users\\ADMIN\\appdata\\local\\temp\\UNINSTALL_ZVX.BAT", true},
+        {FILE_ATTRIBUTE_ARCHIVE, 1, finalPath, finalPath, true},
+        {0, 1, L"\\\\?\\UNC\\server\\share\\Temp\\Uninstall_Zvx.Bat", L"\\\\server\\share\\Temp\\Uninstall_Zvx.Bat", true},
+        {FILE_ATTRIBUTE_ARCHIVE, 1, L"\\\\?\\D:\\Elsewhere\\Uninstall_Zvx.Bat", named, false},
+        {FILE_ATTRIBUTE_ARCHIVE, 1, L"\\\\?\\C:\\Users\\Admin\\AppData\\Local\\Temp\\Uninstall_Zvx.Bat.txt", named, false},
+        {0, 1, L"\\\\?\\UNC\\server\\share\\Temp\\Uninstall_Zvx.Bat", L"\\\\?\\server\\share\\Temp\\Uninstall_Zvx.Bat",
+         false},
+        // The caller gives the long form; a short one is not taken for it.
+        {FILE_ATTRIBUTE_ARCHIVE, 1, finalPath, L"C:\\Users\\Admin\\AppData\\Local\\Temp\\UNINST~1.BAT", false},
+        {FILE_ATTRIBUTE_ARCHIVE, 2, finalPath, named, false},
+        {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, 1, finalPath, named, false},
+        {FILE_ATTRIBUTE_DIRECTORY, 1, finalPath, named, false},
+    };
+    for (const Case& c : cases) {
+        BY_HANDLE_FILE_INFORMATION info = {};
+        info.dwFileAttributes = c.attributes;
+        info.nNumberOfLinks = c.links;
+        EXPECT_EQ(IsRequestedFile(info, c.finalPath, c.requested), c.accepted)
+            << c.attributes << " " << c.links << " " << testing::PrintToString(std::wstring(c.requested));
+    }
 }
 
 TEST_F(BatchFile, LongPathsAndPercentSignsAreNeverCut)

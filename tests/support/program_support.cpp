@@ -174,16 +174,6 @@ DWORD Attributes(const std::wstring& path)
     return GetFileAttributesW(path.c_str());
 }
 
-static std::wstring SidText(PSID sid)
-{
-    wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(sid, &text))
-        return L"?";
-    std::wstring result = text;
-    LocalFree(text);
-    return result;
-}
-
 std::wstring UserSid()
 {
     HANDLE token = nullptr;
@@ -191,36 +181,28 @@ std::wstring UserSid()
         return L"?";
     std::vector<BYTE> user(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE);
     DWORD size = 0;
-    bool got = GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size) != FALSE;
+    wchar_t* text = nullptr;
+    bool got = GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size) &&
+               ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text);
     CloseHandle(token);
-    return got ? SidText(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid) : L"?";
+    std::wstring result = got ? text : L"?";
+    LocalFree(text);
+    return result;
 }
 
-std::vector<std::wstring> DaclEntries(const std::wstring& path)
+std::wstring DaclText(const std::wstring& path)
 {
     DWORD size = 0;
     GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
     std::vector<BYTE> descriptor(size > 0 ? size : 1);
-    if (size == 0 || !GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size))
-        return {L"unreadable"};
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (!GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted))
-        return {L"unreadable"};
-    if (!present || dacl == nullptr)
-        return {L"no DACL"};
-    std::vector<std::wstring> entries;
-    for (DWORD i = 0; i < dacl->AceCount; i++) {
-        void* ace = nullptr;
-        if (!GetAce(dacl, i, &ace))
-            return {L"unreadable"};
-        auto* header = static_cast<ACE_HEADER*>(ace);
-        // Allowed and denied entries both start their SID at the same place.
-        PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
-        entries.push_back((header->AceType == ACCESS_ALLOWED_ACE_TYPE ? L"allow " : L"other ") + SidText(sid));
-    }
-    return entries;
+    wchar_t* text = nullptr;
+    if (size == 0 || !GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1,
+                                                              DACL_SECURITY_INFORMATION, &text, nullptr))
+        return std::wstring();
+    std::wstring result = text;
+    LocalFree(text);
+    return result;
 }
 
 }  // namespace testsupport

@@ -68,9 +68,7 @@ DWORD Attributes(const std::wstring& path);
 
 // The SID of this process's user, as text (S-1-5-...).
 std::wstring UserSid();
-// path's DACL as read back: "allow <SID>" or "other <SID>" per entry, in order;
-// {"no DACL"} when it has none (everyone may do anything), {"unreadable"} when it
-// cannot be read.
-std::vector<std::wstring> DaclEntries(const std::wstring& path);
+// path's DACL as read back, in SDDL ("D:P(A;;FA;;;SY)..."); empty when unreadable.
+std::wstring DaclText(const std::wstring& path);
 
 }  // namespace testsupport
