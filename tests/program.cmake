@@ -4,6 +4,10 @@ set_target_properties(zvx_probe PROPERTIES PREFIX "" OUTPUT_NAME zvx_probe
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 target_link_options(zvx_probe PRIVATE -static-libgcc)
 
+# Stands in for the command interpreter: records how the uninstall starts it.
+add_executable(zvx_comspec_recorder WIN32 tools/comspec_recorder.cpp)
+target_link_libraries(zvx_comspec_recorder PRIVATE zvx_flags)
+
 # The program's own string table is compiled into every test executable.
 set_source_files_properties(support/test_resources.rc PROPERTIES OBJECT_DEPENDS "${ZVX_RESOURCE_INCLUDES}")
 
@@ -15,7 +19,7 @@ zvx_add_wine_test(NAME options_tests SOURCES
 zvx_add_wine_test(NAME uninstall_tests SOURCES
     test_uninstall.cpp
     TIMEOUT 600
-    DEPENDS Uninstall zvx_probe)
+    DEPENDS Uninstall zvx_probe zvx_comspec_recorder)
 
 # The symbolic links of the uninstall and shortcut tests, made on the host side.
 add_test(NAME program_links_setup

@@ -5,7 +5,10 @@
 #     reaches) and Trailing\link: folders, to Outside and TrailingTarget;
 #   Help\zorvex.gid: a file, to HelpTarget\index.gid;
 #   Programs\User\Zorvex and Programs\Common\Zorvex: program groups, to
-#     GroupTarget\User and GroupTarget\Common.
+#     GroupTarget\User and GroupTarget\Common;
+#   Temp-link\Uninstall_Zvx.Bat and Temp-dangling\Uninstall_Zvx.Bat: files, to
+#     Victim.txt and to the missing Nowhere.txt;
+#   Temp-through-link: a temporary folder, to Temp-target.
 # Wine cannot make one itself; it shows a host symbolic link to a folder as a
 # reparse point and one to a file as a plain file.
 # Usage: program_links.sh setup|cleanup RUN_DIR
@@ -24,6 +27,11 @@ case "$1" in
         ln -s "$fixture/HelpTarget/index.gid" "$fixture/Help/zorvex.gid"
         ln -s "$fixture/GroupTarget/User" "$fixture/Programs/User/Zorvex"
         ln -s "$fixture/GroupTarget/Common" "$fixture/Programs/Common/Zorvex"
+        mkdir -p "$fixture/Temp-link" "$fixture/Temp-dangling" "$fixture/Temp-target"
+        printf 'not the batch file\r\n' > "$fixture/Victim.txt"
+        ln -s "$fixture/Victim.txt" "$fixture/Temp-link/Uninstall_Zvx.Bat"
+        ln -s "$fixture/Nowhere.txt" "$fixture/Temp-dangling/Uninstall_Zvx.Bat"
+        ln -s "$fixture/Temp-target" "$fixture/Temp-through-link"
         ;;
     cleanup)
         rm -rf "$fixture"

@@ -2,6 +2,9 @@
 // called in this process against real files, registry and message boxes.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <memory>
 
 #include "common/base/file.h"
@@ -117,6 +120,57 @@ TEST_F(BatchFile, APathWithoutAnyOemSpellingLeavesNoBatchFile)
     wchar_t batchPath[2048];
     EXPECT_FALSE(SelfRemovalBatch(program.c_str(), folder.c_str(), true, batchPath, 2048));
     EXPECT_FALSE(Exists(BatchFilePath()));
+}
+
+// What Wine cannot show on the file itself (it keeps no security descriptor,
+// only the Unix mode it maps it to): the descriptor the batch file is made with.
+TEST(BatchSecurity, OnlySystemAdministratorsAndTheRunningUserGetIn)
+{
+    ScopedLocalMem descriptor;
+    ASSERT_TRUE(MakeBatchSecurity(descriptor));
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.Get(), SDDL_REVISION_1,
+                                                                     DACL_SECURITY_INFORMATION, &text, nullptr));
+    std::wstring dacl = text;
+    LocalFree(text);
+    EXPECT_EQ(dacl, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + UserSid() + L")");
+}
+
+// The file just made must be the plain file at the name asked for: not reached
+// through a link among its folders, no link itself, no second name.
+TEST(BatchSecurity, OnlyAPlainFileWithOneLinkAtTheNamedPathCountsAsTheBatchFile)
+{
+    const wchar_t* named = L"C:\\Users\\Admin\\AppData\\Local\\Temp\\Uninstall_Zvx.Bat";
+    const wchar_t* finalPath = L"\\\\?\\C:\\Users\\Admin\\AppData\\Local\\Temp\\Uninstall_Zvx.Bat";
+    struct Case {
+        DWORD attributes;
+        DWORD links;
+        const wchar_t* finalPath;
+        const wchar_t* requested;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {FILE_ATTRIBUTE_ARCHIVE, 1, finalPath, named, true},
+        {FILE_ATTRIBUTE_NORMAL, 1, finalPath, L"c:\\users\\ADMIN\\appdata\\local\\temp\\UNINSTALL_ZVX.BAT", true},
+        {FILE_ATTRIBUTE_ARCHIVE, 1, finalPath, finalPath, true},
+        {0, 1, L"\\\\?\\UNC\\server\\share\\Temp\\Uninstall_Zvx.Bat", L"\\\\server\\share\\Temp\\Uninstall_Zvx.Bat", true},
+        {FILE_ATTRIBUTE_ARCHIVE, 1, L"\\\\?\\D:\\Elsewhere\\Uninstall_Zvx.Bat", named, false},
+        {FILE_ATTRIBUTE_ARCHIVE, 1, L"\\\\?\\C:\\Users\\Admin\\AppData\\Local\\Temp\\Uninstall_Zvx.Bat.txt", named, false},
+        {0, 1, L"\\\\?\\UNC\\server\\share\\Temp\\Uninstall_Zvx.Bat", L"\\\\?\\server\\share\\Temp\\Uninstall_Zvx.Bat",
+         false},
+        // The caller gives the long form; a short one is not taken for it.
+        {FILE_ATTRIBUTE_ARCHIVE, 1, finalPath, L"C:\\Users\\Admin\\AppData\\Local\\Temp\\UNINST~1.BAT", false},
+        {FILE_ATTRIBUTE_ARCHIVE, 2, finalPath, named, false},
+        {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, 1, finalPath, named, false},
+        {FILE_ATTRIBUTE_DIRECTORY, 1, finalPath, named, false},
+    };
+    for (const Case& c : cases) {
+        BY_HANDLE_FILE_INFORMATION info = {};
+        info.dwFileAttributes = c.attributes;
+        info.nNumberOfLinks = c.links;
+        EXPECT_EQ(IsRequestedFile(info, c.finalPath, c.requested), c.accepted)
+            << c.attributes << " " << c.links << " " << testing::PrintToString(std::wstring(c.requested));
+    }
 }
 
 TEST_F(BatchFile, LongPathsAndPercentSignsAreNeverCut)

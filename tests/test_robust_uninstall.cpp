@@ -385,12 +385,13 @@ TEST_F(RobustUninstall, AListHeldOpenByAnotherProcess)
     ExpectNothingOutsideTouched();
 }
 
-// No temporary folder to write the batch file in (none at all, or the batch
-// file's name taken by a folder): the files still go, no batch is written or
-// started, and the program stays for the user to delete. (A read-only folder does
-// not stop a new file on Windows, and Wine, run as root here, replaces even a
-// read-only file of the batch file's name: neither can show a refused write.)
-TEST_F(RobustUninstall, WithoutAUsableTemporaryFolderNoBatchIsStarted)
+// No temporary folder to write the batch file in: the files still go, no batch
+// is written or started, and the program stays for the user to delete. The batch
+// file's name taken by a folder (with someone's file in it): that folder is left
+// as it was, and the batch file, made under another name, removes the program.
+// (A read-only folder does not stop a new file on Windows, and Wine, run as root
+// here, writes into one: neither can show a refused write.)
+TEST_F(RobustUninstall, WithoutATemporaryFolderNoBatchIsStartedAndATakenNameIsLeftAlone)
 {
     const std::wstring missing = root_ + L"\\no-such-temp";
     const std::wstring blocked = root_ + L"\\temp-blocked";
@@ -405,11 +406,13 @@ TEST_F(RobustUninstall, WithoutAUsableTemporaryFolderNoBatchIsStarted)
         std::wstring folder = Install(L"inst" + std::to_wstring(n++));
         Put(folder, L"listed.txt", "listed");
         ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", "listed.txt\n"));
-        bool startedBatch = true;
+        bool startedBatch = false;
         EXPECT_EQ(0, Run(folder, temp, &startedBatch));
-        EXPECT_FALSE(startedBatch);
+        EXPECT_EQ(temp == blocked, startedBatch);
         EXPECT_FALSE(Exists(folder + L"\\listed.txt"));
-        EXPECT_TRUE(Exists(folder + L"\\Uninstall.exe"));
+        EXPECT_TRUE(WaitForProcesses(batches_, kBatchTimeoutMs));
+        batches_.clear();
+        EXPECT_EQ(temp == missing, Exists(folder + L"\\Uninstall.exe"));
     }
     EXPECT_FALSE(Exists(missing));
     EXPECT_EQ(L"", DescribeTreeChange(blockedBefore, SnapshotTree(blocked)));

@@ -47,7 +47,8 @@ std::string BatchSpelling(const std::wstring& path)
     return doubled;
 }
 
-std::string ExpectedBatch(const std::wstring& program, const std::wstring& folder, bool silent)
+std::string ExpectedBatch(const std::wstring& program, const std::wstring& folder, bool silent,
+                          const std::wstring& batchPath = BatchFilePath())
 {
     std::string p = BatchSpelling(program);
     std::string f = BatchSpelling(folder);
@@ -57,7 +58,7 @@ std::string ExpectedBatch(const std::wstring& program, const std::wstring& folde
     text += ":done\r\n";
     if (!silent)
         text += "if exist \"" + p + "\" \"" + p + "\" /warning\r\n";
-    text += "del \"" + BatchSpelling(BatchFilePath()) + "\"\r\n";
+    text += "del \"" + BatchSpelling(batchPath) + "\"\r\n";
     return text;
 }
 
@@ -106,6 +107,14 @@ protected:
     void Start(ChildProcess& child, const std::wstring& folder, const std::wstring& arguments)
     {
         ASSERT_TRUE(child.Start(folder + L"\\Uninstall.exe", arguments));
+    }
+
+    // A silent run with another temporary folder, which the child inherits.
+    int RunWithTemp(const std::wstring& folder, const std::wstring& temp)
+    {
+        EnvironmentGuard tmp(L"TMP", temp.c_str());
+        EnvironmentGuard tempVariable(L"TEMP", temp.c_str());
+        return Run(folder, L"-s");
     }
 
     // Waits for the program's end and notes the batch process it started (while
@@ -811,6 +820,182 @@ TEST_F(UninstallRun, UnknownSwitchRunsNeitherMode)
         EXPECT_EQ(WaitForProcessWindow(child, L"#32770", kRunTimeoutMs), nullptr) << arguments;
         EXPECT_EQ(Finish(child), 0) << arguments;
         ExpectNothingRemoved(folder, {L"Zorvex.exe", L"Uninstall.lst"});
+    }
+}
+
+// The one batch file in temp named Uninstall_Zvx_, 16 hexadecimal digits, .Bat.
+std::wstring UnpredictableBatchName(const std::wstring& temp)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((temp + L"\\Uninstall_Zvx_*").c_str(), &data);
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data))
+        names.push_back(data.cFileName);
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+    bool shaped = names.size() == 1 && names[0].size() == 34 && names[0].compare(30, 4, L".Bat") == 0 &&
+                  names[0].find_first_not_of(L"0123456789ABCDEF", 14) == 30;
+    EXPECT_TRUE(shaped) << testing::PrintToString(names);
+    return shaped ? names[0] : L"";
+}
+
+// Nobody but SYSTEM, Administrators and the running user is let in. (Wine keeps
+// no descriptor: it reads one back from the Unix mode it made of ours, without
+// the protection and Administrators, where a file made without ours also shows
+// Everyone. The descriptor itself is checked in-process.)
+void ExpectOnlyTheThreeGetIn(const std::wstring& path)
+{
+    std::wstring dacl = DaclText(path);
+    const std::wstring aces[] = {L"(A;;FA;;;SY)", L"(A;;FA;;;BA)", L"(A;;FA;;;" + UserSid() + L")"};
+    for (const std::wstring& ace : aces) {
+        size_t at = dacl.find(ace);
+        if (at != std::wstring::npos)
+            dacl.erase(at, ace.size());
+    }
+    EXPECT_TRUE(dacl == L"D:" || dacl == L"D:P") << testing::PrintToString(DaclText(path));
+}
+
+TEST_F(UninstallRun, ANameTakenInAnyFormIsLeftAloneAndTheBatchFileGetsAnUnpredictableOne)
+{
+    // Host symbolic links to C:\zvx-link-fixture\Victim.txt and the missing Nowhere.txt.
+    const std::wstring fixture = L"C:\\zvx-link-fixture";
+    ASSERT_TRUE(Exists(fixture + L"\\Temp-link\\Uninstall_Zvx.Bat")) << "tests/program_links.sh did not run";
+    for (const wchar_t* temp : {L"\\temp-file", L"\\temp-hard", L"\\temp-folder"})
+        ASSERT_TRUE(CreateDirectoryW((root_ + temp).c_str(), nullptr));
+    Put(root_, L"temp-file\\Uninstall_Zvx.Bat", "someone else's batch\r\n");
+    Put(root_, L"hard-target.txt", "linked elsewhere\r\n");
+    ASSERT_TRUE(CreateHardLinkW((root_ + L"\\temp-hard\\Uninstall_Zvx.Bat").c_str(),
+                                (root_ + L"\\hard-target.txt").c_str(), nullptr));
+    Put(root_, L"temp-folder\\Uninstall_Zvx.Bat\\inside.txt", "someone else's folder");
+    // Each temporary folder, and every file that must read as it did.
+    struct Case {
+        std::wstring temp;
+        std::vector<std::pair<std::wstring, std::string>> unchanged;
+    };
+    const Case cases[] = {
+        {root_ + L"\\temp-file", {{root_ + L"\\temp-file\\Uninstall_Zvx.Bat", "someone else's batch\r\n"}}},
+        {fixture + L"\\Temp-link", {{fixture + L"\\Victim.txt", "not the batch file\r\n"}}},
+        {fixture + L"\\Temp-dangling", {}},
+        {root_ + L"\\temp-hard", {{root_ + L"\\temp-hard\\Uninstall_Zvx.Bat", "linked elsewhere\r\n"},
+                                   {root_ + L"\\hard-target.txt", "linked elsewhere\r\n"}}},
+        {root_ + L"\\temp-folder", {{root_ + L"\\temp-folder\\Uninstall_Zvx.Bat\\inside.txt", "someone else's folder"}}},
+    };
+    std::vector<std::wstring> names;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.temp));
+        std::wstring folder = Install(L"Taken " + std::to_wstring(names.size()), "Zorvex.exe\n");
+        Put(folder, L"Zorvex.exe");
+        ASSERT_EQ(RunWithTemp(folder, c.temp), 0);
+        names.push_back(UnpredictableBatchName(c.temp));
+        std::wstring batchPath = c.temp + L"\\" + names.back();
+        std::string batch;
+        ASSERT_TRUE(ReadBytes(batchPath, batch));
+        // The designed text; its last line deletes the batch file by its own name.
+        EXPECT_EQ(batch, ExpectedBatch(folder + L"\\Uninstall.exe", folder, true, batchPath));
+        ExpectOnlyTheThreeGetIn(batchPath);
+        ASSERT_TRUE(BatchFinished());
+        EXPECT_FALSE(Exists(folder));
+        EXPECT_FALSE(Exists(batchPath));
+        for (const auto& file : c.unchanged) {
+            EXPECT_TRUE(ReadBytes(file.first, batch) && batch == file.second) << testing::PrintToString(file.first);
+        }
+    }
+    // The dangling link made no target and still stands: Wine hides it from
+    // every call but an exclusive create.
+    EXPECT_FALSE(Exists(fixture + L"\\Nowhere.txt"));
+    HANDLE probe = CreateFileW((fixture + L"\\Temp-dangling\\Uninstall_Zvx.Bat").c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    if (probe != INVALID_HANDLE_VALUE)
+        CloseHandle(probe);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::unique(names.begin(), names.end()), names.end()) << "a name came twice";
+}
+
+// cmd's quote rule keeps the path whole only with /s and a second pair of
+// quotes: every character it treats specially is in this temporary folder's
+// path, which is also given in its short form (on Windows GetTempPathW may
+// answer C:\Users\ADMINI~1\...), where the file's final path is the long one.
+TEST_F(UninstallRun, TheBatchFileRunsWhateverTheTemporaryFolderPathHolds)
+{
+    std::wstring temp = root_ + L"\\R&D ^(x) @home! it's, here";
+    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+    std::wstring shortTemp = ShortPath(temp);
+    ASSERT_FALSE(shortTemp.empty());
+    for (const std::wstring& given : {temp, shortTemp}) {
+        SCOPED_TRACE(testing::PrintToString(given));
+        std::wstring folder = Install(given == temp ? L"Long" : L"Short", "Zorvex.exe\n");
+        Put(folder, L"Zorvex.exe");
+        ASSERT_EQ(RunWithTemp(folder, given), 0);
+        std::string batch;
+        ASSERT_TRUE(ReadBytes(given + L"\\Uninstall_Zvx.Bat", batch)) << "no batch file";
+        EXPECT_EQ(batch, ExpectedBatch(folder + L"\\Uninstall.exe", folder, true, given + L"\\Uninstall_Zvx.Bat"));
+        EXPECT_FALSE(batchProcesses_.empty()) << "the batch file was not started";
+        ASSERT_TRUE(BatchFinished());
+        EXPECT_FALSE(Exists(folder));
+        EXPECT_FALSE(Exists(temp + L"\\Uninstall_Zvx.Bat"));
+    }
+}
+
+// When the batch file cannot be made as named (no such folder; a temporary
+// folder reached through a symbolic link, where the file's final path is not the
+// one named), no batch file is left or started, and the run ends normally with
+// the program and its folder left for the user.
+TEST_F(UninstallRun, ABatchFileThatCannotBeMadeAsNamedIsNeitherLeftNorStarted)
+{
+    const std::wstring linked = L"C:\\zvx-link-fixture\\Temp-through-link";
+    ASSERT_TRUE(Exists(linked)) << "tests/program_links.sh did not run";
+    for (const std::wstring& temp : {root_ + L"\\no-such-temp", linked}) {
+        SCOPED_TRACE(testing::PrintToString(temp));
+        std::wstring folder = Install(L"Not made", "listed.txt\n");
+        Put(folder, L"listed.txt");
+        ASSERT_EQ(RunWithTemp(folder, temp), 0);
+        EXPECT_TRUE(batchProcesses_.empty()) << "a batch file was started";
+        EXPECT_FALSE(Exists(folder + L"\\listed.txt"));
+        EXPECT_TRUE(Exists(folder + L"\\Uninstall.exe"));
+        EXPECT_EQ(EntriesBelow(L"C:\\zvx-link-fixture\\Temp-target"), std::vector<std::wstring>{});
+        RemoveTree(folder);
+    }
+    EXPECT_FALSE(Exists(root_ + L"\\no-such-temp"));
+}
+
+// cmd is started as "<COMSPEC> /d /v:off /s /c ""<batch file>""", the value quoted when
+// it holds a blank, and named as the application too: a stand-in records what
+// it was given.
+TEST_F(UninstallRun, TheCommandInterpreterGetsTheWholeQuotedPathAndNoAutoRun)
+{
+    ASSERT_EQ(root_, L"C:\\zvx-tests\\uninstall");
+    std::wstring temp = L"C:\\zvx-tests\\uninstall\\R&D (x) temp";
+    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+    std::wstring log = L"C:\\zvx-tests\\uninstall\\comspec.log";
+    EnvironmentGuard logVariable(L"ZVX_COMSPEC_LOG", log.c_str());
+    // COMSPEC, and what the stand-in there records.
+    const std::pair<const wchar_t*, const char*> cases[] = {
+        {L"C:\\zvx-tests\\uninstall\\Command Processor\\cmd stand-in.exe",
+         "\"C:\\zvx-tests\\uninstall\\Command Processor\\cmd stand-in.exe\" /d /v:off /s /c "
+         "\"\"C:\\zvx-tests\\uninstall\\R&D (x) temp\\Uninstall_Zvx.Bat\"\"\n"
+         "C:\\zvx-tests\\uninstall\\Command Processor\\cmd stand-in.exe\n"},
+        {L"C:\\zvx-tests\\uninstall\\standin.exe",
+         "C:\\zvx-tests\\uninstall\\standin.exe /d /v:off /s /c "
+         "\"\"C:\\zvx-tests\\uninstall\\R&D (x) temp\\Uninstall_Zvx.Bat\"\"\n"
+         "C:\\zvx-tests\\uninstall\\standin.exe\n"},
+    };
+    ASSERT_TRUE(CreateDirectoryW(L"C:\\zvx-tests\\uninstall\\Command Processor", nullptr));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.second);
+        ASSERT_TRUE(CopyFileW((BinDir() + L"\\tests\\zvx_comspec_recorder.exe").c_str(), c.first, FALSE));
+        DeleteFileW(log.c_str());
+        DeleteFileW((temp + L"\\Uninstall_Zvx.Bat").c_str());
+        std::wstring folder = Install(L"Recorded", "");
+        {
+            EnvironmentGuard comspec(L"COMSPEC", c.first);
+            ASSERT_EQ(RunWithTemp(folder, temp), 0);
+        }
+        std::string recorded;
+        for (int i = 0; i < 200 && !ReadBytes(log, recorded); i++)
+            Sleep(50);
+        EXPECT_EQ(recorded, c.second);
+        RemoveTree(folder);
     }
 }
 

@@ -1,6 +1,8 @@
 #include "uninstall/uninstall_run.h"
 
 #include <windows.h>
+#include <ntsecapi.h>
+#include <sddl.h>
 
 #include <climits>
 #include <cstring>
@@ -21,6 +23,10 @@
 
 static const wchar_t kListName[] = L"Uninstall.lst";
 static const wchar_t kBatchName[] = L"Uninstall_Zvx.Bat";
+// When something stands at the batch file's own name: the names tried after it,
+// each Uninstall_Zvx_ with 16 random hexadecimal digits and .Bat.
+constexpr int kUnpredictableBatchNames = 4;
+constexpr size_t kBatchNameChars = 40;
 // A list line holds at most 2047 bytes before its line feed.
 constexpr size_t kListLineBytes = 2048;
 constexpr size_t kKeptTextChars = 256;
@@ -470,16 +476,148 @@ static bool WriteFormattedLine(File& batch, const wchar_t* format, const wchar_t
     return line && FormatString(line.get(), capacity, format, a, b, c) >= 0 && WriteBatchLine(batch, line.get());
 }
 
+// The running user's SID as text, for LocalFree.
+static bool UserSidText(ScopedLocalMem& text)
+{
+    ScopedHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
+        return false;
+    // TOKEN_USER with the SID it points to behind it.
+    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    if (!GetTokenInformation(token.Get(), TokenUser, user, sizeof user, &size))
+        return false;
+    wchar_t* sid = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid))
+        return false;
+    text.Reset(sid);
+    return true;
+}
+
+bool MakeBatchSecurity(ScopedLocalMem& descriptor)
+{
+    ScopedLocalMem sid;
+    if (!UserSidText(sid))
+        return false;
+    // Protected, so that nothing inherited from a shared temporary folder lets
+    // another user change what runs elevated.
+    wchar_t text[320];
+    if (FormatString(text, sizeof text / sizeof text[0], L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;%s)",
+                     static_cast<const wchar_t*>(sid.Get())) < 0)
+        return false;
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &made, nullptr))
+        return false;
+    descriptor.Reset(made);
+    return true;
+}
+
+// Without the "\\?\" of GetFinalPathNameByHandleW, and "\\?\UNC\" as "\\".
+static const wchar_t* WithoutVerbatimPrefix(const wchar_t* path, wchar_t* buffer, size_t capacity)
+{
+    if (wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0) {
+        if (FormatString(buffer, capacity, L"\\\\%s", path + 8) < 0)
+            return nullptr;
+        return buffer;
+    }
+    return wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path;
+}
+
+bool IsRequestedFile(const BY_HANDLE_FILE_INFORMATION& info, const wchar_t* finalPath, const wchar_t* requestedPath)
+{
+    if (info.nNumberOfLinks != 1 || (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
+    wchar_t finalBuffer[kMaxPathChars];
+    wchar_t requestedBuffer[kMaxPathChars];
+    const wchar_t* a = WithoutVerbatimPrefix(finalPath, finalBuffer, kMaxPathChars);
+    const wchar_t* b = WithoutVerbatimPrefix(requestedPath, requestedBuffer, kMaxPathChars);
+    return a != nullptr && b != nullptr && CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+// Whether the file open in batch is the plain file at its name with no other
+// link. Through a junction or link among the folders it would lie elsewhere; the
+// name is compared in its long form, as a temporary folder may be given short.
+static bool IsBatchFileAsNamed(const File& batch)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(batch.NativeHandle(), &info))
+        return false;
+    wchar_t finalPath[kMaxPathChars];
+    DWORD length = GetFinalPathNameByHandleW(batch.NativeHandle(), finalPath, kMaxPathChars,
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= kMaxPathChars)
+        return false;
+    wchar_t fullPath[kMaxPathChars];
+    length = GetFullPathNameW(batch.Name(), kMaxPathChars, fullPath, nullptr);
+    if (length == 0 || length >= kMaxPathChars)
+        return false;
+    wchar_t longPath[kMaxPathChars];
+    length = GetLongPathNameW(fullPath, longPath, kMaxPathChars);
+    if (length == 0 || length >= kMaxPathChars)
+        return false;
+    return IsRequestedFile(info, finalPath, longPath);
+}
+
+static bool UnpredictableBatchName(wchar_t* name, size_t capacity)
+{
+    unsigned char bytes[8];
+    if (!RtlGenRandom(bytes, sizeof bytes))
+        return false;
+    static const wchar_t kHex[] = L"0123456789ABCDEF";
+    wchar_t digits[2 * sizeof bytes + 1];
+    for (size_t i = 0; i < sizeof bytes; i++) {
+        digits[2 * i] = kHex[bytes[i] >> 4];
+        digits[2 * i + 1] = kHex[bytes[i] & 0xF];
+    }
+    digits[2 * sizeof bytes] = 0;
+    return FormatString(name, capacity, L"Uninstall_Zvx_%s.Bat", digits) >= 0;
+}
+
+// Answers of an exclusive create that something stands at the name: a file, a
+// link (dangling too), a folder, or a file on its way out.
+static bool IsNameTaken(DWORD error)
+{
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
+}
+
+// Creates the batch file in the folder held by the first folderLength characters
+// of batchPath: under its own name when nothing stands there, else under a name
+// nobody can predict. What stands at a name is left as it is.
+static bool CreateBatchFile(File& batch, wchar_t* batchPath, size_t folderLength, size_t capacity,
+                            const SECURITY_ATTRIBUTES& security)
+{
+    for (int attempt = 0; attempt <= kUnpredictableBatchNames; attempt++) {
+        wchar_t name[kBatchNameChars];
+        if (attempt == 0)
+            CopyString(name, kBatchName, kBatchNameChars);
+        else if (!UnpredictableBatchName(name, kBatchNameChars))
+            return false;
+        batchPath[folderLength] = 0;
+        if (!AppendString(batchPath, name, capacity))
+            return false;
+        if (batch.CreateNew(batchPath, &security))
+            return true;
+        if (!IsNameTaken(GetLastError()))
+            return false;
+    }
+    return false;
+}
+
 bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, bool silent, wchar_t* batchPath,
                       size_t capacity)
 {
     DWORD size = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
     DWORD length = GetTempPathW(size, batchPath);
-    if (length == 0 || length >= size || !AppendString(batchPath, kBatchName, capacity))
+    if (length == 0 || length >= size)
         return false;
-    // A batch file that is not closed after its last line is deleted again by File.
+    ScopedLocalMem descriptor;
+    if (!MakeBatchSecurity(descriptor))
+        return false;
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.Get(), FALSE};
+    // Unless closed after its last line, File deletes the batch file again
+    // through its handle.
     File batch;
-    if (!batch.Create(batchPath, 0))
+    if (!CreateBatchFile(batch, batchPath, length, capacity, security) || !IsBatchFileAsNamed(batch))
         return false;
     wchar_t program[kBatchPathChars];
     wchar_t folder[kBatchPathChars];
@@ -505,9 +643,14 @@ static void StartBatch(const wchar_t* batchPath)
     if (!ReadEnvironmentVariable(L"COMSPEC", comspec, kMaxPathChars) || comspec[0] == 0)
         return;
     // The interpreter is named as the application too, and quoted when it holds
-    // a blank, so that a value with blanks cannot start another program.
-    const wchar_t* format = wcschr(comspec, L' ') != nullptr ? L"\"%s\" /c \"%s\"" : L"%s /c \"%s\"";
-    wchar_t commandLine[2 * kMaxPathChars + 16];
+    // a blank, so that a value with blanks cannot start another program. /s with
+    // the path in a second pair of quotes keeps the path whole whatever it holds
+    // (cmd's own rule strips the quotes of "R&D (x)" and splits at the &), and
+    // /d runs no AutoRun command of the registry first, and /v:off keeps a '!' in
+    // the path a '!' where the registry turns delayed expansion on.
+    const wchar_t* format = wcschr(comspec, L' ') != nullptr ? L"\"%s\" /d /v:off /s /c \"\"%s\"\""
+                                                              : L"%s /d /v:off /s /c \"\"%s\"\"";
+    wchar_t commandLine[2 * kMaxPathChars + 32];
     if (FormatString(commandLine, sizeof commandLine / sizeof commandLine[0], format, comspec, batchPath) < 0)
         return;
     STARTUPINFOW startup = {};

@@ -3,8 +3,12 @@
 // program and the folder once the program has ended.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 #include <cstdint>
+
+#include "common/base/scoped.h"
 
 class File;
 
@@ -15,10 +19,23 @@ void RunUninstall();
 // failed: a line is never written cut or altered.
 bool WriteBatchLine(File& stream, const wchar_t* text);
 
-// Writes the self-removal batch file into the temporary folder and gives its path.
-// False, with no file left behind, when any line could not be written whole.
+// Writes the self-removal batch file into the temporary folder and gives its path:
+// Uninstall_Zvx.Bat, or an unpredictable Uninstall_Zvx_<16 hex digits>.Bat when
+// something already stands at that name (which is left alone). The file is made
+// new, never through a link, with MakeBatchSecurity's descriptor. False, with
+// nothing left behind, when it could not be made as named or a line could not be
+// written whole.
 bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, bool silent, wchar_t* batchPath,
                       size_t capacity);
+
+// The batch file's security: a protected DACL that gives SYSTEM, Administrators
+// and the running user full access and nobody else any.
+bool MakeBatchSecurity(ScopedLocalMem& descriptor);
+
+// Whether a file, by what its handle tells, is the one asked for: a plain file
+// with one link whose final path (GetFinalPathNameByHandleW) is requestedPath,
+// given in its long full form; case and the "\\?\" prefix do not count.
+bool IsRequestedFile(const BY_HANDLE_FILE_INFORMATION& info, const wchar_t* finalPath, const wchar_t* requestedPath);
 
 // Whether a list entry, by its spelling, names something inside the install
 // folder: relative, no drive or root, no colon, no ".." component, no device name.

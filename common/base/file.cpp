@@ -23,26 +23,30 @@ static bool FitsFileName(const wchar_t* name)
 // CreateFileW, once more in the extended-length form when the plain call fails
 // or is skipped. extended tells which form gave the handle.
 static HANDLE CreateFileRetried(const wchar_t* name, DWORD access, DWORD share, DWORD disposition, DWORD flags,
-                                bool skipPlain, bool& extended)
+                                bool skipPlain, bool& extended, const SECURITY_ATTRIBUTES* security = nullptr)
 {
     extended = false;
+    auto* attributes = const_cast<SECURITY_ATTRIBUTES*>(security);
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (!skipPlain)
-        handle = CreateFileW(name, access, share, nullptr, disposition, flags, nullptr);
+        handle = CreateFileW(name, access, share, attributes, disposition, flags, nullptr);
     if (handle != INVALID_HANDLE_VALUE)
         return handle;
     DWORD error = skipPlain ? ERROR_INVALID_NAME : GetLastError();
     wchar_t longName[kMaxPathChars];
-    if (!ToExtendedLengthPath(name, longName, kMaxPathChars)) {
+    // Something stands at the name: that answer holds for every form of it.
+    if (error == ERROR_FILE_EXISTS || !ToExtendedLengthPath(name, longName, kMaxPathChars)) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    handle = CreateFileW(longName, access, share, nullptr, disposition, flags, nullptr);
+    handle = CreateFileW(longName, access, share, attributes, disposition, flags, nullptr);
     extended = handle != INVALID_HANDLE_VALUE;
     return handle;
 }
 
-File::File() : Handle(INVALID_HANDLE_VALUE), NewFile(false), ReadStopped(false), CreatedExtended(false)
+File::File()
+    : Handle(INVALID_HANDLE_VALUE), NewFile(false), ReadStopped(false), CreatedExtended(false),
+      DeleteThroughHandle(false)
 {
     FileName[0] = 0;
 }
@@ -56,6 +60,12 @@ void File::Release()
 {
     if (Handle == INVALID_HANDLE_VALUE)
         return;
+    if (DeleteThroughHandle) {
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        SetFileInformationByHandle(Handle, FileDispositionInfo, &disposition, sizeof disposition);
+        Close();
+        return;
+    }
     Close();
     if (!NewFile)
         return;
@@ -75,6 +85,7 @@ bool File::Open(const wchar_t* name, unsigned mode)
 {
     Release();
     NewFile = false;
+    DeleteThroughHandle = false;
     if (!FitsFileName(name))
         return false;
     DWORD access;
@@ -106,11 +117,36 @@ bool File::Create(const wchar_t* name, unsigned mode)
     bool extended = false;
     HANDLE handle = CreateFileRetried(name, access, share, CREATE_ALWAYS, 0, skipPlain, extended);
     NewFile = true;
+    DeleteThroughHandle = false;
     CopyString(FileName, name, kMaxPathChars);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     Handle = handle;
     CreatedExtended = extended;
+    return true;
+}
+
+bool File::CreateNew(const wchar_t* name, const SECURITY_ATTRIBUTES* security)
+{
+    Release();
+    NewFile = false;
+    DeleteThroughHandle = false;
+    if (!FitsFileName(name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    bool extended = false;
+    HANDLE handle = CreateFileRetried(name, GENERIC_WRITE | DELETE, 0, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, EndsInDotOrSpace(name),
+                                      extended, security);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    Handle = handle;
+    NewFile = true;
+    DeleteThroughHandle = true;
+    CreatedExtended = extended;
+    CopyString(FileName, name, kMaxPathChars);
+    ReadStopped = false;
     return true;
 }
 

@@ -27,6 +27,11 @@ public:
     // False for a name that does not fit FileName: a cut name is never recorded.
     virtual bool Open(const wchar_t* name, unsigned mode);
     bool Create(const wchar_t* name, unsigned mode);
+    // A new file only, never through a link that stands at name, with the given
+    // security (may be null), for writing and shared with nobody. False, with
+    // the error left as the last error, when anything stands at name. Unless
+    // closed, it is deleted through its handle, never by its name.
+    bool CreateNew(const wchar_t* name, const SECURITY_ATTRIBUTES* security);
     virtual bool Close();
     // Bytes read; 0 at the end and after a reported read error (until Open).
     virtual int Read(void* buffer, uint32_t count);
@@ -36,6 +41,8 @@ public:
     virtual bool IsOpen() const;
 
     const wchar_t* Name() const { return FileName; }
+    // For checks made through the open handle; INVALID_HANDLE_VALUE when closed.
+    HANDLE NativeHandle() const { return Handle; }
 
 protected:
     // What the destructor does; Open and Create do it first to an open file.
@@ -47,6 +54,8 @@ protected:
     // Set when Create went through the extended-length form, so that the
     // destructor deletes the file in that form too.
     bool CreatedExtended;
+    // Set by CreateNew: what stands at the name later may not be this file.
+    bool DeleteThroughHandle;
     wchar_t FileName[kMaxPathChars];
 };
 

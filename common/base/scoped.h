@@ -61,6 +61,10 @@ struct LibraryTraits {
     static HMODULE Invalid() { return nullptr; }
     static void Close(HMODULE h) { FreeLibrary(h); }
 };
+struct LocalMemTraits {
+    static HLOCAL Invalid() { return nullptr; }
+    static void Close(HLOCAL h) { LocalFree(h); }
+};
 struct GdiObjectTraits {
     static HGDIOBJ Invalid() { return nullptr; }
     static void Close(HGDIOBJ h) { DeleteObject(h); }
@@ -74,6 +78,8 @@ using ScopedFindHandle = ScopedHandleOf<HANDLE, FindHandleTraits>;
 using ScopedRegKey = ScopedHandleOf<HKEY, RegKeyTraits>;
 using ScopedLibrary = ScopedHandleOf<HMODULE, LibraryTraits>;
 using ScopedGdiObject = ScopedHandleOf<HGDIOBJ, GdiObjectTraits>;
+// Memory the system hands out for LocalFree (security descriptors, SID texts).
+using ScopedLocalMem = ScopedHandleOf<HLOCAL, LocalMemTraits>;
 
 // A screen or window device context from GetDC, released with ReleaseDC.
 class ScopedGetDC {

@@ -1,5 +1,6 @@
 #include "tests/support/program_support.h"
 
+#include <sddl.h>
 #include <tlhelp32.h>
 
 namespace testsupport {
@@ -171,6 +172,37 @@ std::wstring ShortPath(const std::wstring& path)
 DWORD Attributes(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str());
+}
+
+std::wstring UserSid()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return L"?";
+    std::vector<BYTE> user(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE);
+    DWORD size = 0;
+    wchar_t* text = nullptr;
+    bool got = GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size) &&
+               ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text);
+    CloseHandle(token);
+    std::wstring result = got ? text : L"?";
+    LocalFree(text);
+    return result;
+}
+
+std::wstring DaclText(const std::wstring& path)
+{
+    DWORD size = 0;
+    GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<BYTE> descriptor(size > 0 ? size : 1);
+    wchar_t* text = nullptr;
+    if (size == 0 || !GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1,
+                                                              DACL_SECURITY_INFORMATION, &text, nullptr))
+        return std::wstring();
+    std::wstring result = text;
+    LocalFree(text);
+    return result;
 }
 
 }  // namespace testsupport

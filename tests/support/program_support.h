@@ -66,4 +66,9 @@ std::string Narrow(const std::wstring& text, UINT codePage);
 std::wstring ShortPath(const std::wstring& path);
 DWORD Attributes(const std::wstring& path);
 
+// The SID of this process's user, as text (S-1-5-...).
+std::wstring UserSid();
+// path's DACL as read back, in SDDL ("D:P(A;;FA;;;SY)..."); empty when unreadable.
+std::wstring DaclText(const std::wstring& path);
+
 }  // namespace testsupport
