@@ -122,6 +122,17 @@ int CompareNoCase(const wchar_t* a, const wchar_t* b)
     }
 }
 
+int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n)
+{
+    size_t countA = wcsnlen(a, n);
+    size_t countB = wcsnlen(b, n);
+    countA = countA < n ? countA + 1 : n;
+    countB = countB < n ? countB + 1 : n;
+    int r = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE | SORT_STRINGSORT, a, static_cast<int>(countA), b,
+                           static_cast<int>(countB));
+    return r == 0 ? -2 : r - CSTR_EQUAL;
+}
+
 int64_t ParseInt(const wchar_t* text)
 {
     bool negative = false;

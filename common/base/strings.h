@@ -35,6 +35,10 @@ bool AnsiFromWide(const wchar_t* src, char* dest, size_t capacity);
 // -1, 0 or 1 without regard to case (CompareStringW, user locale,
 // NORM_IGNORECASE | SORT_STRINGSORT); -2 when the comparison itself fails.
 int CompareNoCase(const wchar_t* a, const wchar_t* b);
+// 0 when the first n characters match without regard to case (same comparison);
+// a side shorter than n takes part with its terminator, so "ini" never matches
+// "init" over 4 while "setupX" matches "setup" over 5.
+int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n);
 
 // Optional '-' then decimal digits up to the first other character; no blanks,
 // no '+'. Accumulates unsigned and wraps instead of overflowing.

@@ -1,24 +1,21 @@
 #include "uninstall/integration/setup_dialog.h"
 
 #include <richedit.h>
-#include <shlobj.h>
 
 #include <cwchar>
 
-#include "common/base/file.h"
 #include "common/base/strings.h"
 #include "common/localization/dialog_localization.h"
 #include "common/localization/messages.h"
 #include "common/settings/settings_store.h"
 #include "resources/resource.h"
-#include "uninstall/integration/app_paths.h"
+#include "uninstall/integration/apply.h"
 #include "uninstall/integration/associations.h"
 #include "uninstall/integration/context_items_dialog.h"
-#include "uninstall/integration/shell_extension.h"
-#include "uninstall/integration/shortcuts.h"
 #include "uninstall/integration/windows_version.h"
+#include "uninstall/message_box.h"
 #include "uninstall/options.h"
-#include "uninstall/program.h"
+#include "uninstall/process_state.h"
 
 static const wchar_t kSetupKey[] = L"Setup";
 static const wchar_t kLinksKey[] = L"Setup\\Links";
@@ -164,27 +161,6 @@ void ToggleAllAssociations(HWND window)
         Check(window, id, anyUnchecked);
 }
 
-bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPathOut, size_t groupPathCapacity)
-{
-    if (!WriteAppPaths())
-        return false;
-    // RegisterProgIds tells the shell once every association is written; that notice
-    // covers the shell extension's keys too. A second one a moment earlier would only
-    // make Explorer reload its associations twice.
-    RegisterShellIntegration(false, options, false);
-    ApplyAssociations(options);
-    if (!RegisterProgIds()) {
-        // Stopped before its notice: the shell must still hear of the extension.
-        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
-        return false;
-    }
-    wchar_t iconPath[kMaxPathChars];
-    ReadUserString(L"Interface\\Themes", L"ShellExtIcon", iconPath, L"", kMaxPathChars);
-    bool useIcon = iconPath[0] != 0 && FileExists(iconPath);
-    UpdateShortcuts(options, groupPathOut, groupPathCapacity, useIcon ? iconPath : nullptr);
-    return true;
-}
-
 static void SetHelpText(HWND window)
 {
     static wchar_t text[kHelpTextChars];
@@ -217,12 +193,7 @@ static void AcceptSetupDialog(HWND window)
     IntegrationOptions options;
     ReadOptions(window, options);
     SaveOptions(options);
-    // Failures are not the user's to act on here: the rest still runs.
-    ApplyIntegration(options, ProgramGroupFolder(), kProgramGroupFolderChars);
-    DeleteUserValue(L"Interface\\Misc", L"RemShown");
-    if (!GetCommandOptions().Msi)
-        WriteUninstallEntry();
-    AssociateExtension(L".ace", false, false, false, false);
+    ApplySetupChoices(options);
     EndDialog(window, 1);
 }
 
