@@ -25,6 +25,38 @@ static constexpr size_t kHelpTextChars = 6 * kMessageTextChars + 16;
 // The one-time notice about Windows 11's single top-level menu item.
 static bool SingleTopItemNoticeShown;
 
+// How a flag's default is settled while its setting is missing.
+enum class FlagDefault { Off, On, OnWindows11 };
+
+// The seven flags besides the association rows: each with its check box and its
+// setting, in the order they are read and saved.
+struct OptionBox {
+    bool IntegrationOptions::*Flag;
+    int CheckBoxId;
+    const wchar_t* Key;
+    const wchar_t* Value;
+    FlagDefault Default;
+};
+
+static const OptionBox kOptionBoxes[] = {
+    {&IntegrationOptions::DesktopLink, IDC_LINKDESKTOP, kLinksKey, L"Desktop", FlagDefault::Off},
+    {&IntegrationOptions::StartMenuLink, IDC_LINKSTARTMENU, kLinksKey, L"StartMenu", FlagDefault::Off},
+    {&IntegrationOptions::ProgramsLink, IDC_LINKPROGRAMS, kLinksKey, L"Programs", FlagDefault::On},
+    {&IntegrationOptions::ShellExt, IDC_SHELLEXT, kSetupKey, L"ShellExt", FlagDefault::On},
+    {&IntegrationOptions::CascadedMenu, IDC_SHELLCASCADED, kSetupKey, L"CascadedMenu", FlagDefault::OnWindows11},
+    {&IntegrationOptions::MenuIcons, IDC_SHELLICONS, kSetupKey, L"MenuIcons", FlagDefault::On},
+    {&IntegrationOptions::LegacyMenu, IDC_SHELLLEGACYMENU, kSetupKey, L"LegacyMenu", FlagDefault::Off},
+};
+
+static int DefaultValue(FlagDefault flagDefault)
+{
+    switch (flagDefault) {
+    case FlagDefault::On: return 1;
+    case FlagDefault::OnWindows11: return IsWindows11() ? 1 : 0;
+    default: return 0;
+    }
+}
+
 static bool RowKey(int row, wchar_t* key)
 {
     return FormatString(key, kRowKeyChars, L"Setup\\%s", AssociationTable[row].Primary) >= 0;
@@ -48,13 +80,8 @@ void LoadOptions(IntegrationOptions& options)
         }
         options.Associate[row] = set;
     }
-    options.DesktopLink = ReadUserInt(kLinksKey, L"Desktop", 0) != 0;
-    options.StartMenuLink = ReadUserInt(kLinksKey, L"StartMenu", 0) != 0;
-    options.ProgramsLink = ReadUserInt(kLinksKey, L"Programs", 1) != 0;
-    options.ShellExt = ReadUserInt(kSetupKey, L"ShellExt", 1) != 0;
-    options.CascadedMenu = ReadUserInt(kSetupKey, L"CascadedMenu", IsWindows11() ? 1 : 0) != 0;
-    options.MenuIcons = ReadUserInt(kSetupKey, L"MenuIcons", 1) != 0;
-    options.LegacyMenu = ReadUserInt(kSetupKey, L"LegacyMenu", 0) != 0;
+    for (const OptionBox& box : kOptionBoxes)
+        options.*box.Flag = ReadUserInt(box.Key, box.Value, DefaultValue(box.Default)) != 0;
     // Until the packaged menu has been installed once, Windows 11 shows the
     // classic commands only in a submenu.
     if (IsWindows11() && ReadUserInt(kSetupKey, L"NewContextMenu", 0) == 0)
@@ -107,13 +134,8 @@ void ShowOptions(HWND window, const IntegrationOptions& options)
 {
     for (int row = 0; row < kAssociationRows; ++row)
         Check(window, AssociationTable[row].CheckBoxId, options.Associate[row]);
-    Check(window, IDC_LINKDESKTOP, options.DesktopLink);
-    Check(window, IDC_LINKSTARTMENU, options.StartMenuLink);
-    Check(window, IDC_LINKPROGRAMS, options.ProgramsLink);
-    Check(window, IDC_SHELLEXT, options.ShellExt);
-    Check(window, IDC_SHELLCASCADED, options.CascadedMenu);
-    Check(window, IDC_SHELLICONS, options.MenuIcons);
-    Check(window, IDC_SHELLLEGACYMENU, options.LegacyMenu);
+    for (const OptionBox& box : kOptionBoxes)
+        Check(window, box.CheckBoxId, options.*box.Flag);
     // The dependent boxes keep their state while disabled.
     Enable(window, IDC_SHELLCASCADED, options.ShellExt);
     Enable(window, IDC_SHELLICONS, options.ShellExt);
@@ -125,13 +147,8 @@ void ReadOptions(HWND window, IntegrationOptions& options)
     options = IntegrationOptions();
     for (int row = 0; row < kAssociationRows; ++row)
         options.Associate[row] = Checked(window, AssociationTable[row].CheckBoxId);
-    options.DesktopLink = Checked(window, IDC_LINKDESKTOP);
-    options.StartMenuLink = Checked(window, IDC_LINKSTARTMENU);
-    options.ProgramsLink = Checked(window, IDC_LINKPROGRAMS);
-    options.ShellExt = Checked(window, IDC_SHELLEXT);
-    options.CascadedMenu = Checked(window, IDC_SHELLCASCADED);
-    options.MenuIcons = Checked(window, IDC_SHELLICONS);
-    options.LegacyMenu = Checked(window, IDC_SHELLLEGACYMENU);
+    for (const OptionBox& box : kOptionBoxes)
+        options.*box.Flag = Checked(window, box.CheckBoxId);
 }
 
 void SaveOptions(const IntegrationOptions& options)
@@ -141,13 +158,8 @@ void SaveOptions(const IntegrationOptions& options)
         if (RowKey(row, key))
             WriteUserInt(key, L"Set", options.Associate[row] ? 1 : 0);
     }
-    WriteUserInt(kLinksKey, L"Desktop", options.DesktopLink ? 1 : 0);
-    WriteUserInt(kLinksKey, L"StartMenu", options.StartMenuLink ? 1 : 0);
-    WriteUserInt(kLinksKey, L"Programs", options.ProgramsLink ? 1 : 0);
-    WriteUserInt(kSetupKey, L"ShellExt", options.ShellExt ? 1 : 0);
-    WriteUserInt(kSetupKey, L"CascadedMenu", options.CascadedMenu ? 1 : 0);
-    WriteUserInt(kSetupKey, L"MenuIcons", options.MenuIcons ? 1 : 0);
-    WriteUserInt(kSetupKey, L"LegacyMenu", options.LegacyMenu ? 1 : 0);
+    for (const OptionBox& box : kOptionBoxes)
+        WriteUserInt(box.Key, box.Value, options.*box.Flag ? 1 : 0);
 }
 
 void ToggleAllAssociations(HWND window)
