@@ -22,33 +22,22 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZVX_BUILD_TESTS=OFF
 cmake --build "$build" -j2 >/dev/null
 
 work=$(mktemp -d /tmp/zvx-bench.XXXXXX)
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
-xvfb_pid=""
+. "$root/tools/wine-env.sh"
+zvx_wine_use "$work"
+wine=$zvx_wine
 cleanup() {
-    $wineserver -k 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    zvx_wine_stop
+    zvx_xvfb_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # Setup mode makes dialogs, which need a display: one of our own.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -dpi 96 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-i=0
-while ! grep -q '[0-9]' "$work/display" 2>/dev/null; do
-    i=$((i + 1)); [ $i -le 100 ] || { echo "Xvfb did not start" >&2; exit 1; }
-    sleep 0.1
-done
-export DISPLAY=":$(tr -dc 0-9 < "$work/display")"
-
+zvx_xvfb_start
 echo "Making a throwaway Wine prefix in $WINEPREFIX" >&2
-$wine wineboot -i >/dev/null 2>&1
-$wineserver -w
-$wineserver -p >/dev/null 2>&1 || true
+zvx_prefix_make
+zvx_wineserver_keep
 
 bench_win='C:\zvx-bench'
 bench_dir="$WINEPREFIX/drive_c/zvx-bench"
