@@ -10,6 +10,7 @@
 
 #include "common/settings/settings_store.h"
 #include "tests/support/integration_fixture.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
 #include "uninstall/integration/app_paths.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-using testsupport::GetDword;
+using testsupport::DwordOf;
 using testsupport::HasKey;
 using testsupport::HasValue;
 using testsupport::InProgramFolder;
