@@ -214,7 +214,7 @@ TEST_F(Removal, AClosedGateChangesNothingOutsideTheSettingsFile)
         return;
     ASSERT_TRUE(SetString(kClasses, L".zip", L"", L"OtherArc.zip"));
     ASSERT_TRUE(testsupport::PlaceProgramFile(L"ZvxExtPackage.msix"));
-    ASSERT_TRUE(CopyFileW((testsupport::BinDir() + L"\\tests\\zvx_test_installer.exe").c_str(),
+    ASSERT_TRUE(CopyFileW((testsupport::BinDir() + L"\\tests\\zvx_installer_recorder.exe").c_str(),
                           InProgramFolder(L"ZvxExtInstaller.exe").c_str(), FALSE));
     ASSERT_TRUE(testsupport::PlaceProgramFile(
         L"Zorvex.ini", "Global\\Integration=0\r\nHKCU\\Setup\\.zip\\Type=\"Former.zip\"\r\n"));

@@ -96,7 +96,7 @@ protected:
     static void PlacePackage(DWORD installerDelayMs)
     {
         ASSERT_TRUE(testsupport::PlaceProgramFile(L"ZvxExtPackage.msix"));
-        ASSERT_TRUE(CopyFileW((testsupport::BinDir() + L"\\tests\\zvx_test_installer.exe").c_str(),
+        ASSERT_TRUE(CopyFileW((testsupport::BinDir() + L"\\tests\\zvx_installer_recorder.exe").c_str(),
                               InProgramFolder(L"ZvxExtInstaller.exe").c_str(), FALSE));
         ASSERT_TRUE(testsupport::PlaceProgramFile(L"ZvxExtInstaller.delay", std::to_string(installerDelayMs)));
     }
