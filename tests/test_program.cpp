@@ -10,6 +10,7 @@
 #include "common/base/file.h"
 #include "resources/resource.h"
 #include "tests/support/program_support.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "uninstall/program.h"
 #include "uninstall/uninstall_run.h"
