@@ -13,32 +13,25 @@ cmake --build build >/dev/null
 root=$(pwd)
 
 work=$(mktemp -d /tmp/zvx-demo.XXXXXX)
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
-wine=/usr/lib/wine/wine64
-xvfb_pid=""
+. "$root/tools/wine-env.sh"
+zvx_wine_use "$work"
+wine=$zvx_wine
 cleanup() {
     # ZVX_DEMO_KEEP=DIR keeps the registry and file snapshots for a closer look.
     if [ -n "${ZVX_DEMO_KEEP:-}" ]; then
         mkdir -p "$ZVX_DEMO_KEEP" && cp -r "$work/before" "$work/setup" "$work/after" "$ZVX_DEMO_KEEP/" 2>/dev/null || true
     fi
-    /usr/lib/wine/wineserver -k 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    zvx_wine_stop
+    zvx_xvfb_stop
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
 . "$root/tools/machine-state.sh"
 
-if [ -z "${DISPLAY:-}" ]; then
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    while ! grep -q '[0-9]' "$work/display" 2>/dev/null; do sleep 0.1; done
-    export DISPLAY=":$(tr -dc 0-9 < "$work/display")"
-fi
+[ -n "${DISPLAY:-}" ] || zvx_xvfb_start
 
 echo "== Making a throwaway Wine prefix in $WINEPREFIX"
-$wine wineboot -i >/dev/null 2>&1
-/usr/lib/wine/wineserver -w
+zvx_prefix_make
 
 # Registry commands write into a file: Wine's background services would hold a pipe open.
 reg() { $wine reg "$@" >"$work/reg.txt" 2>&1 </dev/null || true; }
@@ -97,7 +90,7 @@ while [ -e "$install" ] || [ -e "$temp/Uninstall_Zvx.Bat" ]; do
     [ $i -le 300 ] || { echo "   the batch file did not finish within 30 s" >&2; break; }
     sleep 0.1
 done
-/usr/lib/wine/wineserver -w
+zvx_wine_wait
 
 zvx_snapshot "$work/after"
 # What the program is meant to leave (README, "What the uninstall leaves"): parent keys

@@ -1,8 +1,10 @@
 #!/bin/sh
-# Installs what building and testing need on Debian 12. Quick when all is there.
+# Installs what building and testing need on Debian 12, and any further packages
+# named as arguments (bench/run.sh: nsis). Quick when all is there.
+# Usage: deps.sh [PACKAGE...]
 set -eu
 packages="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-wine64 xvfb xauth imagemagick googletest hyperfine"
+wine64 xvfb xauth imagemagick googletest hyperfine $*"
 missing=""
 for p in $packages; do
     status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)

@@ -2,8 +2,10 @@
 # Benchmarks of Uninstall.exe, each figure set against a reference measured side
 # by side in the same run (these machines are shared and noisy: the ratios count,
 # not the times). Builds a release configuration in build-bench/, makes a
-# throwaway Wine prefix under /tmp, removes it at the end, and prints the figures
-# as Markdown for bench/RESULTS.md. Nothing outside those two folders is touched.
+# throwaway Wine prefix under /tmp and a folder for the benchmark's trees on the
+# tmpfs /dev/shm, removes both at the end, and prints the figures as Markdown for
+# bench/RESULTS.md. Nothing outside those three folders is touched (but for the
+# nsis package, which the uninstall comparison installs when it is missing).
 #
 # ZVX_BENCH_ROUNDS (default 3) rounds of the uninstall comparison, five times that
 # many of the start-up comparison and of the in-process figures (their runs are
@@ -16,43 +18,38 @@ rounds=${ZVX_BENCH_ROUNDS:-3}
 parts=" ${ZVX_BENCH_PARTS:-uninstall calls startup data size} "
 part() { case "$parts" in *" $1 "*) return 0 ;; *) return 1 ;; esac; }
 
-./deps.sh
+# The uninstall comparison sets the uninstallers that NSIS 3 builds beside the program.
+if part uninstall; then ./deps.sh nsis; else ./deps.sh; fi
 build=$root/build-bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZVX_BUILD_TESTS=OFF -DZVX_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j2 >/dev/null
 
 work=$(mktemp -d /tmp/zvx-bench.XXXXXX)
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
-xvfb_pid=""
+# The trees live in memory: the disk's write-back of one contender's tree must not
+# decide another's figure.
+shm=$(mktemp -d /dev/shm/zvx-bench.XXXXXX)
+. "$root/tools/wine-env.sh"
+zvx_wine_use "$work"
+wine=$zvx_wine
 cleanup() {
-    $wineserver -k 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$work"
+    zvx_wine_stop
+    zvx_xvfb_stop
+    rm -rf "$work" "$shm"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # Setup mode makes dialogs, which need a display: one of our own.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -dpi 96 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-i=0
-while ! grep -q '[0-9]' "$work/display" 2>/dev/null; do
-    i=$((i + 1)); [ $i -le 100 ] || { echo "Xvfb did not start" >&2; exit 1; }
-    sleep 0.1
-done
-export DISPLAY=":$(tr -dc 0-9 < "$work/display")"
-
+zvx_xvfb_start
 echo "Making a throwaway Wine prefix in $WINEPREFIX" >&2
-$wine wineboot -i >/dev/null 2>&1
-$wineserver -w
-$wineserver -p >/dev/null 2>&1 || true
+zvx_prefix_make
+zvx_wineserver_keep
 
 bench_win='C:\zvx-bench'
 bench_dir="$WINEPREFIX/drive_c/zvx-bench"
-mkdir -p "$bench_dir"
+# C:\zvx-bench is a link to the tmpfs folder. Uninstall.exe refuses entries reached
+# through a link below its install folder, not an install folder that lies in one.
+ln -s "$shm" "$bench_dir"
 cp "$build"/bench/*.exe "$build/Uninstall.exe" "$bench_dir/"
 figures="$work/figures.txt"
 : > "$figures"
@@ -120,26 +117,55 @@ run_quiet "$work/warm.out" $wine "$bench_win\\zvx_bench_timer.exe" -t 60 -- "$be
 run_quiet "$work/warm.out" $wine "$bench_win\\zvx_bench_timer.exe" -t 60 -- cmd /c rem || true
 
 # ---- 1. Uninstall of a generated install folder ---------------------------
+# Beside Uninstall.exe, the uninstallers that NSIS 3 builds for the same folder, one
+# from its list and one removing it whole, built from a tree made as the rounds' trees
+# are. Started with _?= and the install folder, an NSIS uninstaller works in place,
+# as Uninstall.exe does; without it, it would copy itself to the temporary folder,
+# start that copy and end at once, and its time would say nothing.
 entries=0
 uninstall_void=""
+nsis_void=""
+kinds="floor uninstall nsis-list nsis-rmdir rd"
+if part uninstall; then
+    echo "Building the NSIS uninstallers" >&2
+    make_tree "$bench_win\\nsis-source"
+    mkdir -p "$work/nsis" "$bench_dir/nsis" "$bench_dir/nsis-warm"
+    sh "$root/bench/nsis-scripts.sh" "$bench_dir/nsis-source" "$work/nsis"
+    cp "$bench_dir/nsis-source/Uninstall.lst" "$work/nsis/source.lst"
+    rm -rf "$bench_dir/nsis-source"
+    for n in nsis-list nsis-rmdir; do
+        run_quiet "$work/makensis.out" makensis -V2 "$work/nsis/$n.nsi" || { cat "$work/makensis.out" >&2; exit 1; }
+        cp "$work/nsis/$n-setup.exe" "$bench_dir/nsis/"
+        # The installer's only work: writing the uninstaller beside itself.
+        run_quiet "$work/nsis.out" $wine "$bench_win\\nsis\\$n-setup.exe" /S || true
+        [ -f "$bench_dir/nsis/$n.exe" ] || { echo "the NSIS installer $n-setup.exe wrote no $n.exe" >&2; exit 1; }
+        run_quiet "$work/warm.out" $wine "$bench_win\\zvx_bench_timer.exe" -t 60 -- "$bench_win\\nsis\\$n.exe" /S \
+            "_?=$bench_win\\nsis-warm" || true
+    done
+    nsis_version=$(makensis -VERSION)
+fi
+# rotate N WORDS...: the words turned N places to the left
+rotate() {
+    turns=$1; shift
+    while [ "$turns" -gt 0 ]; do
+        first=$1; shift; set -- "$@" "$first"; turns=$((turns - 1))
+    done
+    echo "$*"
+}
 r=1
 part uninstall && echo "Uninstall of 11,000 entries: $rounds rounds (cmd's rd is slow under Wine)" >&2
 while part uninstall && [ $r -le "$rounds" ]; do
-    for kind in floor uninstall rd; do
+    for kind in $kinds; do
         make_tree "$bench_win\\$kind-$r"
+        cmp -s "$work/nsis/source.lst" "$bench_dir/$kind-$r/Uninstall.lst" ||
+            { echo "the generator made different trees" >&2; exit 1; }
     done
     entries=$(tr -d '\r' < "$work/tree.out" | sed -n 's/^entries=\([0-9]*\).*/\1/p')
-    cmp -s "$bench_dir/floor-$r/Uninstall.lst" "$bench_dir/uninstall-$r/Uninstall.lst" &&
-        cmp -s "$bench_dir/floor-$r/Uninstall.lst" "$bench_dir/rd-$r/Uninstall.lst" ||
-        { echo "the generator made different trees" >&2; exit 1; }
     cp "$build/Uninstall.exe" "$bench_dir/uninstall-$r/"
+    cp "$bench_dir/nsis/nsis-list.exe" "$bench_dir/nsis-list-$r/"
+    cp "$bench_dir/nsis/nsis-rmdir.exe" "$bench_dir/nsis-rmdir-$r/"
     # The order turns round by round, so that no contender always runs first.
-    case $((r % 3)) in
-        1) order="floor uninstall rd" ;;
-        2) order="uninstall rd floor" ;;
-        0) order="rd floor uninstall" ;;
-    esac
-    for kind in $order; do
+    for kind in $(rotate $(((r - 1) % 5)) $kinds); do
         case $kind in
             floor)
                 timed floor "$r" "$bench_win\\zvx_bench_floor.exe" "$bench_win\\floor-$r"
@@ -151,12 +177,20 @@ while part uninstall && [ $r -le "$rounds" ]; do
                 # Uninstall.exe itself goes with the batch file; anything else left means
                 # the run did not do the work, and its time says nothing.
                 [ "$left" -le 1 ] || uninstall_void="Uninstall.exe -s left $left of $entries entries" ;;
+            nsis-list | nsis-rmdir)
+                timed "$kind" "$r" "$bench_win\\$kind-$r\\$kind.exe" /S "_?=$bench_win\\$kind-$r"
+                # The running uninstaller cannot remove itself.
+                left=$(left_in "$bench_dir/$kind-$r")
+                [ "$last_exit" = 0 ] && [ "$left" -le 1 ] ||
+                    nsis_void="$kind.exe /S left $left of $entries entries (exit code $last_exit)" ;;
             rd)
                 timed rd "$r" cmd /c rd /s /q "$bench_win\\rd-$r"
                 [ ! -d "$bench_dir/rd-$r" ] || { echo "rd /s /q left its tree" >&2; exit 1; } ;;
         esac
     done
-    rm -rf "$bench_dir/floor-$r" "$bench_dir/uninstall-$r" "$bench_dir/rd-$r"
+    for kind in $kinds; do
+        rm -rf "$bench_dir/$kind-$r"
+    done
     r=$((r + 1))
 done
 
@@ -318,8 +352,14 @@ fi
 data() { sed -n "s/^$1=//p" "$work/data.txt"; }
 
 # ---- 5. Release size ---------------------------------------------------------
-x86_64-w64-mingw32-strip -o "$work/Uninstall.stripped.exe" "$build/Uninstall.exe"
-size=$(wc -c < "$work/Uninstall.stripped.exe" | tr -d ' ')
+# The file as the release build leaves it, which is the file shipped.
+size=$(wc -c < "$build/Uninstall.exe" | tr -d ' ')
+if x86_64-w64-mingw32-objdump -h "$build/Uninstall.exe" | grep -q '\.debug_' ||
+    x86_64-w64-mingw32-nm "$build/Uninstall.exe" 2>/dev/null | grep -q .; then
+    stripped="not stripped"
+else
+    stripped="stripped"
+fi
 imports=$(x86_64-w64-mingw32-objdump -p "$build/Uninstall.exe" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' |
     tr 'A-Z\n' 'a-z ' | sed 's/ $//')
 
@@ -363,6 +403,20 @@ data_table() {
         echo "| $(echo "$op" | tr '_' ' ') | $v | $(per "$v" "$mb" 1) | $(per "$v" "$thousands" 1) | $(per "$v" "$raw" 1) |"
     done
 }
+# reference_row LABEL NAME REFERENCE VOID_REASON: a contender without a target
+reference_row() {
+    if [ -n "$4" ]; then
+        echo "| $1 | $(median "$2") | - | | reference | not yet measurable: $4 |"
+    else
+        echo "| $1 | $(median "$2") | $(ratio "$2" "$3") | $(rounds_of "$2" "$3") | reference | |"
+    fi
+}
+# versus_row LABEL NAME REFERENCE VOID_REASON
+versus_row() {
+    if [ -n "$4" ]; then echo "| $1 | not yet measurable: $4 | |"
+    else echo "| $1 | $(ratio "$2" "$3") | $(rounds_of "$2" "$3") |"
+    fi
+}
 # target_row LABEL NAME REFERENCE LIMIT VOID_REASON: no ratio for a run that did not do the work
 target_row() {
     if [ -n "$5" ]; then row_ratio="-"; else row_ratio=$(ratio "$2" "$3"); fi
@@ -378,6 +432,7 @@ echo "- Wine: $($wine --version 2>/dev/null), compiler: $(x86_64-w64-mingw32-g++
 product=$(git -C "$root" log -1 --format=%h -- . ':!bench' 2>/dev/null || echo unknown)
 [ -z "$(git -C "$root" status --porcelain -- . ':!bench' 2>/dev/null)" ] || product="$product with uncommitted changes"
 echo "- product code: commit $product, release build, $rounds rounds (start-up and in-process: $startup_rounds), medians"
+echo "- trees: on $(df --output=fstype "$shm" | tail -n 1) (\`C:\\zvx-bench\` is a link to a folder in /dev/shm)"
 
 if part uninstall; then
     echo
@@ -387,7 +442,17 @@ if part uninstall; then
     echo "|---|---|---|---|---|---|"
     echo "| floor: one delete call per entry, deepest first | $(median floor) | 1.00 | | | |"
     target_row '`Uninstall.exe -s`' uninstall floor 2.5 "$uninstall_void"
-    echo "| \`cmd /c rd /s /q\` | $(median rd) | $(ratio rd floor) | $(rounds_of rd floor) | reference | |"
+    reference_row "NSIS $nsis_version uninstaller from the same list (\`Delete\` per file, then \`RMDir\` per folder, deepest first), \`/S _?=\`" nsis-list floor "$nsis_void"
+    reference_row "NSIS $nsis_version uninstaller with \`RMDir /r\`, \`/S _?=\`" nsis-rmdir floor "$nsis_void"
+    reference_row '`cmd /c rd /s /q`' rd floor ""
+    echo
+    echo "\`Uninstall.exe -s\` against the NSIS uninstallers, in the same rounds (below 1: Uninstall.exe is faster):"
+    echo
+    echo "| against | ratio of \`Uninstall.exe -s\` (median of rounds) | ratio in each round |"
+    echo "|---|---|---|"
+    void="$uninstall_void${uninstall_void:+${nsis_void:+; }}$nsis_void"
+    versus_row "the NSIS uninstaller from the same list" uninstall nsis-list "$void"
+    versus_row "the NSIS uninstaller with \`RMDir /r\`" uninstall nsis-rmdir "$void"
 fi
 
 if part calls; then
@@ -458,7 +523,7 @@ if part size; then
     echo
     echo "| file | bytes | KB | target | status |"
     echo "|---|---|---|---|---|"
-    echo "| \`Uninstall.exe\`, stripped, static (imports: $imports) | $size | $size_kb | at most 256 KB | $(verdict "$size_kb" 256 "" " KB") |"
+    echo "| \`Uninstall.exe\` as built ($stripped, static; imports: $imports) | $size | $size_kb | at most 256 KB | $(verdict "$size_kb" 256 "" " KB") |"
 fi
 if [ -s "$notes" ]; then
     echo

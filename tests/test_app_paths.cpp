@@ -10,13 +10,14 @@
 #include <utility>
 
 #include "tests/support/integration_fixture.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "uninstall/integration/app_paths.h"
 #include "uninstall/integration/associations.h"
 
 namespace {
 
-using testsupport::GetDword;
+using testsupport::DwordOf;
 using testsupport::HasKey;
 using testsupport::InProgramFolder;
 using testsupport::ProgramFolder;
@@ -68,9 +69,7 @@ TEST_F(Registration, AppPathsAndUninstallEntry)
     const std::pair<const wchar_t*, DWORD> numbers[] = {
         {L"VersionMajor", 6}, {L"VersionMinor", 11}, {L"NoModify", 1}, {L"NoRepair", 1}, {L"Language", 0}};
     for (const auto& number : numbers) {
-        DWORD value = 99;
-        EXPECT_TRUE(GetDword(kMachine, kUninstall, number.first, value)) << number.first;
-        EXPECT_EQ(number.second, value) << number.first;
+        EXPECT_EQ(static_cast<long long>(number.second), DwordOf(kMachine, kUninstall, number.first)) << number.first;
     }
 
     // An icon the installer chose survives while its file exists; an icon index or a gone file does not.

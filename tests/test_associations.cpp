@@ -9,12 +9,13 @@
 
 #include "resources/resource.h"
 #include "tests/support/integration_fixture.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "uninstall/integration/associations.h"
 
 namespace {
 
-using testsupport::GetDword;
+using testsupport::DwordOf;
 using testsupport::HasKey;
 using testsupport::HasValue;
 using testsupport::InProgramFolder;
@@ -96,9 +97,7 @@ TEST_F(Associations, BindSavesTheFormerOwnerOnceAndReleaseGivesItBack)
     EXPECT_EQ(L"Zorvex.ZIP", StringOf(kClasses, L".zip"));
     EXPECT_EQ(InProgramFolder(L"zipnew.dat"), StringOf(kClasses, L".zip\\ShellNew", L"FileName"));
     EXPECT_EQ(kZipTemplate, FileBytes(InProgramFolder(L"zipnew.dat")));
-    DWORD exist = 7;
-    EXPECT_TRUE(GetDword(HKEY_CURRENT_USER, Saved(L".zip"), L"Exist", exist));
-    EXPECT_EQ(1u, exist);
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, Saved(L".zip"), L"Exist"));
     EXPECT_EQ(L"OtherArc.zip", StringOf(HKEY_CURRENT_USER, Saved(L".zip"), L"Type"));
     EXPECT_EQ(L"C:\\Other\\empty.zip", StringOf(HKEY_CURRENT_USER, Saved(L".zip"), L"ShellNew"));
     EXPECT_TRUE(IsOwnAssociation(L".zip"));
@@ -119,9 +118,7 @@ TEST_F(Associations, AnExtensionWithoutKeyLeavesNoKeyBehind)
     AssociateExtension(L".zvx", kBindExtension | kWantNewFileEntry | kZvxRow);
     EXPECT_EQ(L"Zorvex", StringOf(kClasses, L".zvx"));
     EXPECT_EQ(InProgramFolder(L"zvxnew.dat"), StringOf(kClasses, L".zvx\\ShellNew", L"FileName"));
-    DWORD exist = 7;
-    EXPECT_TRUE(GetDword(HKEY_CURRENT_USER, Saved(L".zvx"), L"Exist", exist));
-    EXPECT_EQ(0u, exist);
+    EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, Saved(L".zvx"), L"Exist"));
 
     AssociateExtension(L".zvx", kReleaseExtension | kZvxRow);
     EXPECT_FALSE(HasKey(kClasses, L".zvx\\ShellNew"));

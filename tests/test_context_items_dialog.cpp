@@ -7,6 +7,7 @@
 #include "common/localization/messages.h"
 #include "resources/resource.h"
 #include "tests/support/dialog_support.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
 #include "uninstall/integration/context_items_dialog.h"
@@ -105,12 +106,12 @@ protected:
     void SetUp() override
     {
         DestroyLanguageTable();
-        DeleteRegTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
+        DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
     }
     void TearDown() override
     {
         SetWindowsVersionOverrideForTesting(nullptr);
-        DeleteRegTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
+        DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
         SetExitCode(0);
     }
     INT_PTR Run(bool cascaded, std::vector<DialogStep> steps)
@@ -128,7 +129,7 @@ TEST_F(ContextItemsDialog, Windows10ShowsTheTwelveCommandsWhateverTheCascadeAndN
     SetWindowsVersionOverrideForTesting(&kWindows10);
     for (bool cascaded : {false, true}) {
         SCOPED_TRACE(cascaded);
-        DeleteRegTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
+        DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
         Seen seen;
         EXPECT_EQ(TRUE, Run(cascaded, {Observe(seen), Press(IDOK)}));
         for (int id : kCommandBoxes)
@@ -144,22 +145,22 @@ TEST_F(ContextItemsDialog, Windows10ShowsTheTwelveCommandsWhateverTheCascadeAndN
         EXPECT_TRUE(seen.checked[IDC_CONTEXTDRAGEXTRACT]);
         EXPECT_EQ(L"*.iso", seen.masks);
 
-        EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kTopMenuItems));
-        EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, kMenuItems, L"ExtrTo"));
-        EXPECT_EQ(0, ReadRegDword(HKEY_CURRENT_USER, kMenuItems, L"Convert"));
-        EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, kMenuItems, L"NewZIP"));
-        EXPECT_EQ(L"*.iso", ReadRegString(HKEY_CURRENT_USER, kMenuItems, L"AlwaysArc", L"(absent)"));
+        EXPECT_FALSE(HasKey(HKEY_CURRENT_USER, kTopMenuItems));
+        EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, kMenuItems, L"ExtrTo"));
+        EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, kMenuItems, L"Convert"));
+        EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, kMenuItems, L"NewZIP"));
+        EXPECT_EQ(L"*.iso", StringOf(HKEY_CURRENT_USER, kMenuItems, L"AlwaysArc"));
     }
 }
 
 TEST_F(ContextItemsDialog, Windows11WithoutCascadeChoosesTopItemsOnePerGroup)
 {
     SetWindowsVersionOverrideForTesting(&kWindows11);
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, kTopMenuItems, L"Extr", 1));
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, kTopMenuItems, L"ExtrTo", 1));
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, kTopMenuItems, L"AddArc", 0));
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, kTopMenuItems, L"AddTo", 1));
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, kMenuItems, L"Test", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kTopMenuItems, L"Extr", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kTopMenuItems, L"ExtrTo", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kTopMenuItems, L"AddArc", 0));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kTopMenuItems, L"AddTo", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kMenuItems, L"Test", 1));
     Seen seen;
     EXPECT_EQ(TRUE, Run(false, {Observe(seen), Press(IDOK)}));
     for (int id : kCommandBoxes)
@@ -177,13 +178,13 @@ TEST_F(ContextItemsDialog, Windows11WithoutCascadeChoosesTopItemsOnePerGroup)
     // Hidden command boxes still carry their stored state.
     EXPECT_TRUE(seen.checked[IDC_CONTEXTTEST]);
 
-    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, kTopMenuItems, L"Extr"));
-    EXPECT_EQ(0, ReadRegDword(HKEY_CURRENT_USER, kTopMenuItems, L"ExtrTo"));
-    EXPECT_EQ(0, ReadRegDword(HKEY_CURRENT_USER, kTopMenuItems, L"ExtrHere"));
-    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, kTopMenuItems, L"ExtrSep"));
-    EXPECT_EQ(0, ReadRegDword(HKEY_CURRENT_USER, kTopMenuItems, L"AddArc"));
-    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, kTopMenuItems, L"AddTo"));
-    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, kMenuItems, L"Test"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, kTopMenuItems, L"Extr"));
+    EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, kTopMenuItems, L"ExtrTo"));
+    EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, kTopMenuItems, L"ExtrHere"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, kTopMenuItems, L"ExtrSep"));
+    EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, kTopMenuItems, L"AddArc"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, kTopMenuItems, L"AddTo"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, kMenuItems, L"Test"));
 }
 
 TEST_F(ContextItemsDialog, Windows11WithCascadeIsTheClassicDialog)
@@ -195,18 +196,18 @@ TEST_F(ContextItemsDialog, Windows11WithCascadeIsTheClassicDialog)
         EXPECT_TRUE(seen.visible[id]) << id;
     for (int id : kTopBoxes)
         EXPECT_FALSE(seen.visible[id]) << id;
-    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kTopMenuItems));
+    EXPECT_FALSE(HasKey(HKEY_CURRENT_USER, kTopMenuItems));
 }
 
 TEST_F(ContextItemsDialog, CancelStoresNothingAndAnEmptyMaskListStaysEmpty)
 {
     SetWindowsVersionOverrideForTesting(&kWindows10);
     EXPECT_EQ(FALSE, Run(true, {Click(IDC_CONTEXTTEST), SetText(IDC_CONTEXTALWAYSARC, L"*.img"), Press(IDCANCEL)}));
-    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kMenuItems));
+    EXPECT_FALSE(HasKey(HKEY_CURRENT_USER, kMenuItems));
 
     EXPECT_EQ(TRUE, Run(true, {Click(IDC_CONTEXTTEST), SetText(IDC_CONTEXTALWAYSARC, L""), Press(IDOK)}));
-    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, kMenuItems, L"Test"));
-    EXPECT_EQ(L"", ReadRegString(HKEY_CURRENT_USER, kMenuItems, L"AlwaysArc", L"(absent)"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, kMenuItems, L"Test"));
+    EXPECT_EQ(L"", StringOf(HKEY_CURRENT_USER, kMenuItems, L"AlwaysArc"));
     Seen seen;
     EXPECT_EQ(FALSE, Run(true, {Observe(seen), Press(IDCANCEL)}));
     EXPECT_EQ(L"", seen.masks);
@@ -228,8 +229,8 @@ protected:
 TEST_F(SetupDialogControls, ContextItemsSavedByTheirOkSurviveCancellingSetup)
 {
     SetWindowsVersionOverrideForTesting(&kWindows11);
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"NewContextMenu", 1));
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"CascadedMenu", 0));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"NewContextMenu", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"CascadedMenu", 0));
     Seen seen;
     HWND setup = nullptr;
     INT_PTR result = RunSetup({
@@ -248,20 +249,20 @@ TEST_F(SetupDialogControls, ContextItemsSavedByTheirOkSurviveCancellingSetup)
     // Cascade cleared in the setup dialog on Windows 11: top mode.
     EXPECT_TRUE(seen.visible[IDC_CONTEXTTOPADD]);
     EXPECT_FALSE(seen.visible[IDC_CONTEXTADD]);
-    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, kTopMenuItems, L"AddTo"));
-    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, kMenuItems, L"ExtrTo"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, kTopMenuItems, L"AddTo"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, kMenuItems, L"ExtrTo"));
     // The setup dialog itself saved nothing.
-    EXPECT_EQ(-1, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zvx", L"Set"));
-    EXPECT_EQ(-1, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"ShellExt"));
+    EXPECT_EQ(-1, DwordOf(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zvx", L"Set"));
+    EXPECT_EQ(-1, DwordOf(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"ShellExt"));
 }
 
 TEST_F(SetupDialogControls, ShellBoxesToggleAllAndTheSingleTopItemNoticeOnce)
 {
     SetWindowsVersionOverrideForTesting(&kWindows11);
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"NewContextMenu", 1));
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"CascadedMenu", 1));
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"LegacyMenu", 1));
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.cab", L"Set", 0));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"NewContextMenu", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"CascadedMenu", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"LegacyMenu", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.cab", L"Set", 0));
     HWND setup = nullptr;
     std::wstring notice;
     std::vector<bool> states;
@@ -320,7 +321,7 @@ TEST_F(SetupDialogControls, ShellBoxesToggleAllAndTheSingleTopItemNoticeOnce)
         EXPECT_TRUE(states[24 + i]) << i;
         EXPECT_FALSE(states[48 + i]) << i;
     }
-    EXPECT_EQ(-1, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zip", L"Set"));
+    EXPECT_EQ(-1, DwordOf(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zip", L"Set"));
 }
 
 // Under a language file that translates every key of the three dialogs (and

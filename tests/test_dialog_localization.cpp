@@ -11,6 +11,7 @@
 #include "common/localization/messages.h"
 #include "resources/resource.h"
 #include "tests/support/dialog_support.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
 #include "uninstall/integration/context_items_dialog.h"
@@ -285,12 +286,12 @@ protected:
     {
         MakeScratchFolder(L"dialog-help");
         DeleteFileW(HelpLog().c_str());
-        DeleteRegTree(HKEY_CURRENT_USER, L"Software\\Zorvex\\General");
+        DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex\\General");
     }
     void TearDown() override
     {
         DeleteFileW(HelpLog().c_str());
-        DeleteRegTree(HKEY_CURRENT_USER, L"Software\\Zorvex\\General");
+        DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex\\General");
         RemoveTree(L"C:\\zvx-tests\\dialog-help");
     }
 };
@@ -314,7 +315,7 @@ TEST_F(DialogHelp, LanguageFolderCopyOfTheHelpFileWins)
 {
     std::wstring languageFolder = MakeScratchFolder(L"dialog-help\\lang");
     ASSERT_TRUE(WriteBytes(languageFolder + L"\\zorvex.chm", "ITSF"));
-    ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, L"Software\\Zorvex\\General", L"LanguageFolder", languageFolder));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, L"Software\\Zorvex\\General", L"LanguageFolder", languageFolder));
     ASSERT_EQ(0, RunHelpChild(SelfPath(), L"ContentsOnly"));
     std::vector<std::wstring> calls = HelpCalls();
     ASSERT_EQ(1u, calls.size());

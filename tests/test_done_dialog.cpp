@@ -6,6 +6,7 @@
 #include "common/localization/language_file.h"
 #include "resources/resource.h"
 #include "tests/support/dialog_support.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
 #include "uninstall/integration/done_dialog.h"
@@ -19,7 +20,7 @@ protected:
     void SetUp() override
     {
         DestroyLanguageTable();
-        DeleteRegTree(HKEY_CURRENT_USER, L"Software\\Zorvex\\General");
+        DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex\\General");
         folder_ = MakeScratchFolder(L"done-dialog");
         install_ = folder_ + L"\\Zorvex";
         CreateDirectoryW(install_.c_str(), nullptr);
@@ -33,7 +34,7 @@ protected:
     {
         SetCurrentDirectoryW(oldCurrent_.c_str());
         DestroyLanguageTable();
-        DeleteRegTree(HKEY_CURRENT_USER, L"Software\\Zorvex\\General");
+        DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex\\General");
         RemoveTree(folder_);
     }
     std::wstring Recorder() const { return L"\"" + BinDir() + L"\\tests\\zvx_open_recorder.exe\" \"%1\""; }
@@ -67,7 +68,7 @@ TEST_F(DoneDialog, ShowsTheFolderAndOpensTheLicenceFromTheLanguageFolderFirst)
     EXPECT_NE(std::wstring::npos, opened[0].find(L"\"" + install_ + L"\\license.txt\"")) << opened[0];
 
     // A language folder without the file changes nothing; with it, its copy wins.
-    ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, L"Software\\Zorvex\\General", L"LanguageFolder", languageFolder));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, L"Software\\Zorvex\\General", L"LanguageFolder", languageFolder));
     SendMessageW(done, WM_COMMAND, MAKEWPARAM(IDC_VIEWLICENSE, BN_CLICKED), 0);
     opened = WaitForLogLines(log_, 2);
     ASSERT_EQ(2u, opened.size());

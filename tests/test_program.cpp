@@ -11,6 +11,7 @@
 #include "common/base/module.h"
 #include "resources/resource.h"
 #include "tests/support/program_support.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "uninstall/message_box.h"
 #include "uninstall/program.h"

@@ -10,6 +10,7 @@
 
 #include "common/settings/settings_store.h"
 #include "tests/support/integration_fixture.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
 #include "uninstall/integration/app_paths.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-using testsupport::GetDword;
+using testsupport::DwordOf;
 using testsupport::HasKey;
 using testsupport::HasValue;
 using testsupport::InProgramFolder;
@@ -213,7 +214,7 @@ TEST_F(Removal, AClosedGateChangesNothingOutsideTheSettingsFile)
         return;
     ASSERT_TRUE(SetString(kClasses, L".zip", L"", L"OtherArc.zip"));
     ASSERT_TRUE(testsupport::PlaceProgramFile(L"ZvxExtPackage.msix"));
-    ASSERT_TRUE(CopyFileW((testsupport::BinDir() + L"\\tests\\zvx_test_installer.exe").c_str(),
+    ASSERT_TRUE(CopyFileW((testsupport::BinDir() + L"\\tests\\zvx_installer_recorder.exe").c_str(),
                           InProgramFolder(L"ZvxExtInstaller.exe").c_str(), FALSE));
     ASSERT_TRUE(testsupport::PlaceProgramFile(
         L"Zorvex.ini", "Global\\Integration=0\r\nHKCU\\Setup\\.zip\\Type=\"Former.zip\"\r\n"));

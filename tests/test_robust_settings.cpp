@@ -13,6 +13,7 @@
 #include "common/settings/settings_file.h"
 #include "common/settings/settings_store.h"
 #include "common/settings/text_file.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/robust_support.h"
 #include "tests/support/settings_support.h"
 #include "tests/support/test_support.h"
@@ -496,7 +497,7 @@ protected:
     {
         FreeSettingsFile();
         file_.Clean();
-        RegDeleteTreeIn(HKEY_CURRENT_USER, L"Software\\Zorvex");
+        DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
     }
 
     std::string ExitWith(const std::string& bytes)
@@ -565,7 +566,7 @@ TEST_F(RobustSettingsTest, ASettingsFileThatIsAFolderIsNoSettingsFile)
     wchar_t text[32];
     ReadUserString(L"RobustT", L"V", text, L"<default>", 32);
     EXPECT_STREQ(L"registry", text);
-    EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, L"Software\\Zorvex\\RobustT"));
+    EXPECT_TRUE(HasKey(HKEY_CURRENT_USER, L"Software\\Zorvex\\RobustT"));
     EXPECT_FALSE(SaveSettingsFile());
     SettingsExitCleanup();
 

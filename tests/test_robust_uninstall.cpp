@@ -15,6 +15,7 @@
 
 #include "tests/support/base_support.h"
 #include "tests/support/program_support.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/robust_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"

@@ -9,6 +9,7 @@
 #include "common/settings/settings_file.h"
 #include "common/settings/settings_store.h"
 #include "tests/support/dialog_support.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/settings_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
@@ -76,8 +77,8 @@ protected:
     {
         FreeSettingsFile();
         file_.Clean();
-        EXPECT_TRUE(RegDeleteTreeIn(HKEY_CURRENT_USER, L"Software\\Zorvex"));
-        EXPECT_TRUE(RegDeleteTreeIn(HKEY_LOCAL_MACHINE, L"Software\\Zorvex"));
+        EXPECT_TRUE(DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex"));
+        EXPECT_TRUE(DeleteTree(HKEY_LOCAL_MACHINE, L"Software\\Zorvex"));
     }
 
     // Puts bytes into %APPDATA%\Zorvex\Zorvex.ini and makes the store search again.
@@ -139,7 +140,7 @@ TEST_F(SettingsFileTest, AFileBesideTheProgramBeatsTheOneInAppData)
     ASSERT_TRUE(DeleteFileW(path_.c_str()));
     EXPECT_EQ(L"<default>", UserString(L"T", L"Where"));
     EXPECT_EQ(0, WriteUserString(L"T", L"Where", L"registry"));
-    EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, L"Software\\Zorvex\\T"));
+    EXPECT_TRUE(HasKey(HKEY_CURRENT_USER, L"Software\\Zorvex\\T"));
     EXPECT_FALSE(Exists(path_));
 }
 
@@ -229,7 +230,7 @@ TEST_F(SettingsFileTest, SaveSettingsOffLeavesTheFileAlone)
 TEST_F(SettingsFileTest, KeyDeletionTakesWholeKeysByPrefix)
 {
     DWORD one = 1;
-    ASSERT_TRUE(RegSetRaw(HKEY_CURRENT_USER, L"Software\\Zorvex\\Keep", L"v", REG_DWORD, &one, 4));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, L"Software\\Zorvex\\Keep", L"v", REG_DWORD, &one, 4));
     Load(L"HKCU\\Setup\\Links\\a=1\r\nHKCU\\Setup\\Links\\Sub\\b=1\r\nHKCU\\Setup\\LinksOld\\c=1\r\n"
          L"HKCU\\Setup\\d=1\r\nHKLM\\Setup\\Links\\e=1\r\n");
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Setup\\Links\\Sub"));
@@ -247,7 +248,7 @@ TEST_F(SettingsFileTest, KeyDeletionTakesWholeKeysByPrefix)
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L""));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L""));
     EXPECT_TRUE(IntegrationAllowed());
-    EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, L"Software\\Zorvex\\Keep"));  // the file served
+    EXPECT_TRUE(HasKey(HKEY_CURRENT_USER, L"Software\\Zorvex\\Keep"));  // the file served
     EXPECT_EQ(Utf16LeFile(std::wstring(kGlobalLines) + L"HKLM\\Setup\\Links\\e=1\r\n"), AfterExit());
 }
 

@@ -6,6 +6,7 @@
 
 #include "common/settings/settings_file.h"
 #include "common/settings/settings_store.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/settings_support.h"
 #include "tests/support/test_support.h"
 
@@ -36,13 +37,13 @@ protected:
         file_.Clean();
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
             for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_32KEY)}) {
-                EXPECT_TRUE(RegDeleteTreeIn(root, kProduct, view));
-                EXPECT_TRUE(RegDeleteTreeIn(root, kAbsolute, view));
+                EXPECT_TRUE(DeleteTree(root, kProduct, view));
+                EXPECT_TRUE(DeleteTree(root, kAbsolute, view));
             }
         }
         for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_32KEY)}) {
-            EXPECT_TRUE(RegDeleteTreeIn(HKEY_CLASSES_ROOT, kClass, view));
-            EXPECT_TRUE(RegDeleteTreeIn(HKEY_CLASSES_ROOT, kClsid, view));
+            EXPECT_TRUE(DeleteTree(HKEY_CLASSES_ROOT, kClass, view));
+            EXPECT_TRUE(DeleteTree(HKEY_CLASSES_ROOT, kClsid, view));
         }
     }
 
@@ -64,18 +65,15 @@ protected:
 
     static DWORD RegDword(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view = 0)
     {
-        DWORD type = 0;
-        std::string data;
-        if (!RegGetRaw(root, path, name, type, data, view) || type != REG_DWORD || data.size() != 4)
-            return 0xBAD;
-        return *reinterpret_cast<const DWORD*>(data.data());
+        long long value = DwordOf(root, path, name, view);
+        return value < 0 ? 0xBAD : static_cast<DWORD>(value);
     }
 
     static std::wstring RegText(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view = 0)
     {
         DWORD type = 0;
         std::string data;
-        if (!RegGetRaw(root, path, name, type, data, view) || type != REG_SZ)
+        if (!GetRaw(root, path, name, type, data, view) || type != REG_SZ)
             return L"<none>";
         std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2);
         if (text.empty() || text.back() != 0)
@@ -93,7 +91,7 @@ TEST_F(StoreTest, WithoutAFileEveryRootGoesToTheRegistry)
     EXPECT_EQ(L"text", RegText(HKEY_CURRENT_USER, Product(L"Setup\\Links"), L"Name"));
     DWORD type = 0;
     std::string data;
-    ASSERT_TRUE(RegGetRaw(HKEY_CURRENT_USER, Product(L"Setup\\Links"), L"Name", type, data));
+    ASSERT_TRUE(GetRaw(HKEY_CURRENT_USER, Product(L"Setup\\Links"), L"Name", type, data));
     EXPECT_EQ(10u, data.size());  // the terminator is stored too
 
     EXPECT_EQ(0, WriteInt(HKEY_LOCAL_MACHINE, L"", L"Count", 0xFFFFFFFEu));
@@ -126,8 +124,8 @@ TEST_F(StoreTest, WithAFileOnlyTheProductKeysGoToIt)
     EXPECT_EQ(1, ReadUserInt(L"Setup\\Links", L"Desktop", 0));
     EXPECT_EQ(0, WriteUserString(L"Setup", L"Name", L"user"));
     EXPECT_EQ(0, WriteInt(HKEY_LOCAL_MACHINE, L"Capabilities", L"Machine", 5));
-    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kProduct));
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kProduct));
+    EXPECT_FALSE(HasKey(HKEY_CURRENT_USER, kProduct));
+    EXPECT_FALSE(HasKey(HKEY_LOCAL_MACHINE, kProduct));
 
     // Absolute paths and the classes root always reach the registry.
     EXPECT_EQ(0, WriteString(HKEY_CURRENT_USER, L"\\Software\\ZvxSettingsTest", L"v", L"abs"));
@@ -138,7 +136,7 @@ TEST_F(StoreTest, WithAFileOnlyTheProductKeysGoToIt)
     EXPECT_EQ(L"cls", RegText(HKEY_CLASSES_ROOT, kClass, L""));
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClass));
     DeleteKeyTree(HKEY_CLASSES_ROOT, kClass);
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kClass));
+    EXPECT_FALSE(HasKey(HKEY_CLASSES_ROOT, kClass));
 
     // The null root reads and writes the file's own flags.
     EXPECT_EQ(1, ReadInt(nullptr, L"Global", L"SaveSettings", 7));
@@ -154,11 +152,11 @@ TEST_F(StoreTest, WithAFileOnlyTheProductKeysGoToIt)
 TEST_F(StoreTest, AClosedGateAnswersDefaultsAndTouchesNoKey)
 {
     // Keys that exist before: the gate must hide them and keep them.
-    ASSERT_TRUE(RegSetRaw(HKEY_CLASSES_ROOT, kClass, L"", REG_SZ, L"old", 8));
+    ASSERT_TRUE(SetRaw(HKEY_CLASSES_ROOT, kClass, L"", REG_SZ, L"old", 8));
     DWORD five = 5;
-    ASSERT_TRUE(RegSetRaw(HKEY_CLASSES_ROOT, kClass, L"n", REG_DWORD, &five, 4));
-    ASSERT_TRUE(RegSetRaw(HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Sub", L"", REG_SZ, L"s", 4));
-    ASSERT_TRUE(RegSetRaw(HKEY_CURRENT_USER, kAbsolute, L"n", REG_DWORD, &five, 4));
+    ASSERT_TRUE(SetRaw(HKEY_CLASSES_ROOT, kClass, L"n", REG_DWORD, &five, 4));
+    ASSERT_TRUE(SetRaw(HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Sub", L"", REG_SZ, L"s", 4));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, kAbsolute, L"n", REG_DWORD, &five, 4));
 
     UseSettingsFile(L"Global\\Integration=0\r\n");
     EXPECT_FALSE(IntegrationAllowed());
@@ -180,15 +178,15 @@ TEST_F(StoreTest, AClosedGateAnswersDefaultsAndTouchesNoKey)
 
     EXPECT_EQ(L"old", RegText(HKEY_CLASSES_ROOT, kClass, L""));
     EXPECT_EQ(5u, RegDword(HKEY_CLASSES_ROOT, kClass, L"n"));
-    EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Sub"));
-    EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, kAbsolute));
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, L"ZvxSettingsTest.Other"));
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kAbsolute));
+    EXPECT_TRUE(HasKey(HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Sub"));
+    EXPECT_TRUE(HasKey(HKEY_CURRENT_USER, kAbsolute));
+    EXPECT_FALSE(HasKey(HKEY_CLASSES_ROOT, L"ZvxSettingsTest.Other"));
+    EXPECT_FALSE(HasKey(HKEY_LOCAL_MACHINE, kAbsolute));
 
     // The product keys still live in the file.
     EXPECT_EQ(0, WriteUserInt(L"Setup", L"Kept", 9));
     EXPECT_EQ(9, ReadUserInt(L"Setup", L"Kept", 0));
-    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kProduct));
+    EXPECT_FALSE(HasKey(HKEY_CURRENT_USER, kProduct));
 
     // Without the file the gate is open again.
     FreeSettingsFile();
@@ -203,13 +201,13 @@ TEST_F(StoreTest, ReadIntTakesOnlyFourByteNumbers)
     DWORD dword = 0x12345678;
     uint16_t two = 7;
     uint64_t eight = 9;
-    ASSERT_TRUE(RegSetRaw(HKEY_CURRENT_USER, key, L"Dword", REG_DWORD, &dword, 4));
-    ASSERT_TRUE(RegSetRaw(HKEY_CURRENT_USER, key, L"Bin4", REG_BINARY, &dword, 4));
-    ASSERT_TRUE(RegSetRaw(HKEY_CURRENT_USER, key, L"Bin2", REG_BINARY, &two, 2));
-    ASSERT_TRUE(RegSetRaw(HKEY_CURRENT_USER, key, L"Bin8", REG_BINARY, &eight, 8));
-    ASSERT_TRUE(RegSetRaw(HKEY_CURRENT_USER, key, L"Qword", REG_QWORD, &eight, 8));
-    ASSERT_TRUE(RegSetRaw(HKEY_CURRENT_USER, key, L"Text", REG_SZ, L"0", 4));
-    ASSERT_TRUE(RegSetRaw(HKEY_CURRENT_USER, key, L"Empty", REG_BINARY, nullptr, 0));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, key, L"Dword", REG_DWORD, &dword, 4));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, key, L"Bin4", REG_BINARY, &dword, 4));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, key, L"Bin2", REG_BINARY, &two, 2));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, key, L"Bin8", REG_BINARY, &eight, 8));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, key, L"Qword", REG_QWORD, &eight, 8));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, key, L"Text", REG_SZ, L"0", 4));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, key, L"Empty", REG_BINARY, nullptr, 0));
 
     EXPECT_EQ(0x12345678, ReadUserInt(L"Ints", L"Dword", -1));
     EXPECT_EQ(0x12345678, ReadUserInt(L"Ints", L"Bin4", -1));
@@ -229,8 +227,8 @@ TEST_F(StoreTest, ReadStringNeverHandsOnACutValue)
     ASSERT_EQ(0, WriteUserString(L"Str", L"Empty", L""));
     // Text without a terminator: exactly the buffer's size, and one less. (Binary,
     // because Wine adds a terminator to REG_SZ data; the type is not checked.)
-    ASSERT_TRUE(RegSetRaw(HKEY_CURRENT_USER, Product(L"Str"), L"Bare5", REG_BINARY, L"abcde", 10));
-    ASSERT_TRUE(RegSetRaw(HKEY_CURRENT_USER, Product(L"Str"), L"Bare4", REG_BINARY, L"abcd", 8));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, Product(L"Str"), L"Bare5", REG_BINARY, L"abcde", 10));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, Product(L"Str"), L"Bare4", REG_BINARY, L"abcd", 8));
 
     wchar_t buffer[5];
     EXPECT_TRUE(ReadUserString(L"Str", L"Fits", buffer, L"def", 5));
@@ -270,7 +268,7 @@ TEST_F(StoreTest, DeleteKeyLeavesAKeyWithSubkeysAndDeleteValueOneValue)
     ASSERT_EQ(0, WriteString(HKEY_CLASSES_ROOT, kClass, L"", L"x"));
     DeleteKey(HKEY_CLASSES_ROOT, L"");
     DeleteKeyTree(HKEY_CLASSES_ROOT, L"");
-    EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, kClass));
+    EXPECT_TRUE(HasKey(HKEY_CLASSES_ROOT, kClass));
 }
 
 TEST_F(StoreTest, DeleteKeyTreeRemovesAWideDeepTree)
@@ -290,14 +288,14 @@ TEST_F(StoreTest, DeleteKeyTreeRemovesAWideDeepTree)
     ASSERT_EQ(0, WriteInt(HKEY_LOCAL_MACHINE, L"Other", L"v", 1));
 
     DeleteKeyTree(HKEY_CURRENT_USER, L"");
-    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kProduct));
-    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, Product(L"Other")));
+    EXPECT_FALSE(HasKey(HKEY_CURRENT_USER, kProduct));
+    EXPECT_TRUE(HasKey(HKEY_LOCAL_MACHINE, Product(L"Other")));
 
     ASSERT_EQ(0, WriteString(HKEY_CLASSES_ROOT, (std::wstring(kClass) + L"\\shell\\open\\command").c_str(), L"",
                              L"x"));
     ASSERT_EQ(0, WriteString(HKEY_CLASSES_ROOT, (std::wstring(kClass) + L"\\DefaultIcon").c_str(), L"", L"x"));
     DeleteKeyTree(HKEY_CLASSES_ROOT, kClass);
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kClass));
+    EXPECT_FALSE(HasKey(HKEY_CLASSES_ROOT, kClass));
 }
 
 TEST_F(StoreTest, TheViewBitsReachThe32BitRegistry)
@@ -311,10 +309,10 @@ TEST_F(StoreTest, TheViewBitsReachThe32BitRegistry)
     EXPECT_EQ(32, ReadInt(HKEY_LOCAL_MACHINE, L"\\Software\\ZvxSettingsTest", L"v", -1));
     SetRegistryView(0);
 
-    EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, kClsid, KEY_WOW64_32KEY));
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kClsid));
+    EXPECT_TRUE(HasKey(HKEY_CLASSES_ROOT, kClsid, KEY_WOW64_32KEY));
+    EXPECT_FALSE(HasKey(HKEY_CLASSES_ROOT, kClsid));
     EXPECT_EQ(32u, RegDword(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\ZvxSettingsTest", L"v"));
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kAbsolute));
+    EXPECT_FALSE(HasKey(HKEY_LOCAL_MACHINE, kAbsolute));
     EXPECT_FALSE(ReadString(HKEY_CLASSES_ROOT, kClsid, L"", buffer, L"def", 16));
     EXPECT_EQ(-1, ReadInt(HKEY_LOCAL_MACHINE, L"\\Software\\ZvxSettingsTest", L"v", -1));
 }
@@ -327,7 +325,7 @@ TEST_F(StoreTest, PathsAndNamesThatDoNotFitAreRefusedNotCut)
     const std::wstring longPath = L"Cut\\" + a + L"\\" + b;
     const std::wstring cutKey = (std::wstring(kProduct) + L"\\" + longPath).substr(0, 511);
     DWORD five = 5;
-    ASSERT_TRUE(RegSetRaw(HKEY_CURRENT_USER, cutKey, L"v", REG_DWORD, &five, 4));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, cutKey, L"v", REG_DWORD, &five, 4));
 
     EXPECT_EQ(-1, ReadUserInt(longPath.c_str(), L"v", -1));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, longPath.c_str()));

@@ -4,6 +4,7 @@
 
 #include "resources/resource.h"
 #include "tests/support/dialog_support.h"
+#include "tests/support/registry_support.h"
 #include "uninstall/integration/associations.h"
 #include "uninstall/integration/setup_dialog.h"
 #include "uninstall/integration/windows_version.h"
@@ -27,11 +28,11 @@ int Row(const wchar_t* primary)
 
 class SetupOptions : public ::testing::Test {
 protected:
-    void SetUp() override { DeleteRegTree(HKEY_CURRENT_USER, L"Software\\Zorvex"); }
+    void SetUp() override { DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex"); }
     void TearDown() override
     {
         SetWindowsVersionOverrideForTesting(nullptr);
-        DeleteRegTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
+        DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
     }
 };
 
@@ -56,10 +57,10 @@ TEST_F(SetupOptions, DefaultsAndSavedChoices)
     options.MenuIcons = false;
     options.CascadedMenu = true;
     SaveOptions(options);
-    EXPECT_EQ(0, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zip", L"Set"));
-    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zst", L"Set"));
-    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\Links", L"Desktop"));
-    EXPECT_EQ(0, ReadRegDword(HKEY_CURRENT_USER, kSetup, L"MenuIcons"));
+    EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zip", L"Set"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zst", L"Set"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\Links", L"Desktop"));
+    EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, kSetup, L"MenuIcons"));
     IntegrationOptions again;
     LoadOptions(again);
     EXPECT_FALSE(again.Associate[Row(L".zip")]);
@@ -158,8 +159,8 @@ TEST_F(SetupOptions, EachChoiceShowsInItsOwnBoxAndComesBackFromIt)
 TEST_F(SetupOptions, JarAndIsoStartUncheckedUnlessTheyAreFreeOrOurs)
 {
     SetWindowsVersionOverrideForTesting(&kWindows10);
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.jar", L"Set", 1));
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.iso", L"Set", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.jar", L"Set", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.iso", L"Set", 1));
     IntegrationOptions options;
     {
         // Another program owns both.
@@ -192,13 +193,13 @@ TEST_F(SetupOptions, Windows11CascadesUntilThePackagedMenuWasInstalled)
     IntegrationOptions options;
     LoadOptions(options);
     EXPECT_TRUE(options.CascadedMenu);
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, kSetup, L"CascadedMenu", 0));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kSetup, L"CascadedMenu", 0));
     LoadOptions(options);
     EXPECT_TRUE(options.CascadedMenu);
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, kSetup, L"NewContextMenu", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kSetup, L"NewContextMenu", 1));
     LoadOptions(options);
     EXPECT_FALSE(options.CascadedMenu);
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, kSetup, L"CascadedMenu", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kSetup, L"CascadedMenu", 1));
     LoadOptions(options);
     EXPECT_TRUE(options.CascadedMenu);
 }

@@ -11,6 +11,7 @@
 #include "resources/resource.h"
 #include "tests/support/dialog_support.h"
 #include "tests/support/language_support.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
 #include "uninstall/integration/associations.h"
@@ -30,7 +31,7 @@ const wchar_t* const kPrimaries[] = {L".zvx", L".zip", L".cab", L".arj", L".lz",
 
 long long SetFlag(const wchar_t* primary)
 {
-    return ReadRegDword(HKEY_CURRENT_USER, (std::wstring(kSetup) + L"\\" + primary).c_str(), L"Set");
+    return DwordOf(HKEY_CURRENT_USER, (std::wstring(kSetup) + L"\\" + primary).c_str(), L"Set");
 }
 
 // Visible top-level windows of other processes whose title names the folder:
@@ -96,10 +97,10 @@ protected:
     {
         Clean();
         for (const std::wstring& key : ClassKeysSetupMakes()) {
-            if (!RegKeyExists(HKEY_CLASSES_ROOT, key.c_str()))
+            if (!HasKey(HKEY_CLASSES_ROOT, key.c_str()))
                 absentClassKeys_.push_back(key);
         }
-        hadRegisteredApplications_ = RegKeyExists(HKEY_LOCAL_MACHINE, kRegisteredApplications);
+        hadRegisteredApplications_ = HasKey(HKEY_LOCAL_MACHINE, kRegisteredApplications);
         install_ = MakeScratchFolder(L"setup-program") + L"\\Zorvex";
         CreateDirectoryW(install_.c_str(), nullptr);
         program_ = install_ + L"\\Uninstall.exe";
@@ -110,10 +111,10 @@ protected:
                       FALSE));
         ASSERT_TRUE(WriteBytes(install_ + L"\\Uninstall.lst", ""));
         // .ace bound to the product earlier, with the record of its former owner.
-        ASSERT_TRUE(WriteRegString(HKEY_CLASSES_ROOT, L".ace", L"", L"Zorvex"));
-        ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.ace", L"Exist", 1));
-        ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.ace", L"Type", L"OtherAce"));
-        ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.ace", L"ShellNew", L""));
+        ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".ace", L"", L"Zorvex"));
+        ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.ace", L"Exist", 1));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.ace", L"Type", L"OtherAce"));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.ace", L"ShellNew", L""));
     }
     void TearDown() override
     {
@@ -125,19 +126,19 @@ protected:
             RunProcess(program_, L"-s -msi", 60000, install_.c_str());
         // Whatever the removal left of keys that were not there before goes too.
         for (const std::wstring& key : absentClassKeys_)
-            DeleteRegTree(HKEY_CLASSES_ROOT, key.c_str());
+            DeleteTree(HKEY_CLASSES_ROOT, key.c_str());
         if (!hadRegisteredApplications_)
-            DeleteRegTree(HKEY_LOCAL_MACHINE, kRegisteredApplications);
+            DeleteTree(HKEY_LOCAL_MACHINE, kRegisteredApplications);
         Clean();
         RemoveTree(L"C:\\zvx-tests\\setup-program");
     }
     static void Clean()
     {
-        DeleteRegTree(HKEY_CURRENT_USER, kSettings);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kSettings);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kUninstallEntry);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kAppPaths);
-        DeleteRegTree(HKEY_CLASSES_ROOT, L".ace");
+        DeleteTree(HKEY_CURRENT_USER, kSettings);
+        DeleteTree(HKEY_LOCAL_MACHINE, kSettings);
+        DeleteTree(HKEY_LOCAL_MACHINE, kUninstallEntry);
+        DeleteTree(HKEY_LOCAL_MACHINE, kAppPaths);
+        DeleteTree(HKEY_CLASSES_ROOT, L".ace");
     }
     int RunSilent(const std::wstring& arguments)
     {
@@ -183,22 +184,22 @@ protected:
 
 TEST_F(SetupProgram, SilentRunsApplyTheInitTextOverTheSavedChoices)
 {
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.cab", L"Set", 0));
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zvx", L"Set", 0));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.cab", L"Set", 0));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zvx", L"Set", 0));
 
     // A1S1: the zvx row and the shell extension on, the rest as saved.
     EXPECT_EQ(0, RunSilent(L"-setup -s -initA1S1"));
     EXPECT_EQ(1, SetFlag(L".zvx"));
     EXPECT_EQ(1, SetFlag(L".zip"));
     EXPECT_EQ(0, SetFlag(L".cab"));
-    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, kSetup, L"ShellExt"));
-    EXPECT_EQ(L"Zorvex", ReadRegString(HKEY_CLASSES_ROOT, L".zvx", L""));
-    EXPECT_EQ(L"Zorvex.ZIP", ReadRegString(HKEY_CLASSES_ROOT, L".zip", L""));
-    EXPECT_NE(L"Zorvex", ReadRegString(HKEY_CLASSES_ROOT, L".cab", L""));
-    EXPECT_EQ(program_, ReadRegString(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
-    EXPECT_EQ(install_ + L"\\Zorvex.exe", ReadRegString(HKEY_LOCAL_MACHINE, kAppPaths, L""));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, kSetup, L"ShellExt"));
+    EXPECT_EQ(L"Zorvex", StringOf(HKEY_CLASSES_ROOT, L".zvx", L""));
+    EXPECT_EQ(L"Zorvex.ZIP", StringOf(HKEY_CLASSES_ROOT, L".zip", L""));
+    EXPECT_NE(L"Zorvex", StringOf(HKEY_CLASSES_ROOT, L".cab", L""));
+    EXPECT_EQ(program_, StringOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
+    EXPECT_EQ(install_ + L"\\Zorvex.exe", StringOf(HKEY_LOCAL_MACHINE, kAppPaths, L""));
     // .ace went back to the program that owned it before.
-    EXPECT_EQ(L"OtherAce", ReadRegString(HKEY_CLASSES_ROOT, L".ace", L""));
+    EXPECT_EQ(L"OtherAce", StringOf(HKEY_CLASSES_ROOT, L".ace", L""));
     // A silent run leaves no window and opens no folder.
     EXPECT_TRUE(FolderWindows(L"Zorvex").empty());
 
@@ -207,21 +208,21 @@ TEST_F(SetupProgram, SilentRunsApplyTheInitTextOverTheSavedChoices)
     EXPECT_EQ(1, SetFlag(L".zvx"));
     EXPECT_EQ(1, SetFlag(L".zip"));
     EXPECT_EQ(0, SetFlag(L".cab"));
-    EXPECT_EQ(1, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\Links", L"Desktop"));
-    EXPECT_EQ(0, ReadRegDword(HKEY_CURRENT_USER, kSetup, L"ShellExt"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\Links", L"Desktop"));
+    EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, kSetup, L"ShellExt"));
 
     // Twenty digits cover every row (and the two spare flags); the pair after
     // them is read as the next letter.
     EXPECT_EQ(0, RunSilent(L"-setup -s -initA00000000000000000000D0"));
     for (const wchar_t* primary : kPrimaries)
         EXPECT_EQ(0, SetFlag(primary)) << primary;
-    EXPECT_EQ(0, ReadRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\Links", L"Desktop"));
-    EXPECT_NE(L"Zorvex", ReadRegString(HKEY_CLASSES_ROOT, L".zvx", L""));
+    EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\Links", L"Desktop"));
+    EXPECT_NE(L"Zorvex", StringOf(HKEY_CLASSES_ROOT, L".zvx", L""));
 }
 
 TEST_F(SetupProgram, CancelEndsWithOneAndSavesNothing)
 {
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.arj", L"Set", 0));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.arj", L"Set", 0));
     ChildProcess child;
     HWND setup = StartInteractive(child, L"-setup");
     ASSERT_NE(nullptr, setup);
@@ -252,10 +253,10 @@ TEST_F(SetupProgram, CancelEndsWithOneAndSavesNothing)
     PostMessageW(setup, WM_CLOSE, 0, 0);
     EXPECT_EQ(1, child.Wait(30000));
     EXPECT_EQ(-1, SetFlag(L".zvx"));
-    EXPECT_EQ(-1, ReadRegDword(HKEY_CURRENT_USER, kSetup, L"ShellExt"));
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kUninstallEntry));
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kAppPaths));
-    EXPECT_EQ(L"Zorvex", ReadRegString(HKEY_CLASSES_ROOT, L".ace", L""));
+    EXPECT_EQ(-1, DwordOf(HKEY_CURRENT_USER, kSetup, L"ShellExt"));
+    EXPECT_FALSE(HasKey(HKEY_LOCAL_MACHINE, kUninstallEntry));
+    EXPECT_FALSE(HasKey(HKEY_LOCAL_MACHINE, kAppPaths));
+    EXPECT_EQ(L"Zorvex", StringOf(HKEY_CLASSES_ROOT, L".ace", L""));
 }
 
 TEST_F(SetupProgram, OkSavesAppliesShowsCompletionAndOpensTheProgramGroup)
@@ -275,10 +276,10 @@ TEST_F(SetupProgram, OkSavesAppliesShowsCompletionAndOpensTheProgramGroup)
     EXPECT_EQ(install_, ControlText(done, IDC_INSTFOLDER));
     EXPECT_EQ(0, SetFlag(L".zip"));
     EXPECT_EQ(1, SetFlag(L".zvx"));
-    EXPECT_EQ(L"Zorvex", ReadRegString(HKEY_CLASSES_ROOT, L".zvx", L""));
-    EXPECT_NE(L"Zorvex.ZIP", ReadRegString(HKEY_CLASSES_ROOT, L".zip", L""));
-    EXPECT_EQ(program_, ReadRegString(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
-    EXPECT_EQ(L"OtherAce", ReadRegString(HKEY_CLASSES_ROOT, L".ace", L""));
+    EXPECT_EQ(L"Zorvex", StringOf(HKEY_CLASSES_ROOT, L".zvx", L""));
+    EXPECT_NE(L"Zorvex.ZIP", StringOf(HKEY_CLASSES_ROOT, L".zip", L""));
+    EXPECT_EQ(program_, StringOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
+    EXPECT_EQ(L"OtherAce", StringOf(HKEY_CLASSES_ROOT, L".ace", L""));
     ASSERT_TRUE(PressButton(done, IDOK));
     EXPECT_EQ(0, child.Wait(30000));
 
@@ -298,8 +299,8 @@ TEST_F(SetupProgram, MsiShowsNoCompletionAndWritesNoUninstallEntry)
     EXPECT_EQ(nullptr, WaitForNextDialog(child, setup, 30000));
     EXPECT_EQ(0, child.Wait(30000));
     EXPECT_EQ(1, SetFlag(L".zvx"));
-    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, kAppPaths));
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kUninstallEntry));
+    EXPECT_TRUE(HasKey(HKEY_LOCAL_MACHINE, kAppPaths));
+    EXPECT_FALSE(HasKey(HKEY_LOCAL_MACHINE, kUninstallEntry));
     Sleep(3000);
     EXPECT_TRUE(FolderWindows(L"Zorvex").empty());
 }
@@ -315,7 +316,7 @@ TEST_F(SetupProgram, NoExplorerKeepsTheCompletionDialogButOpensNoFolder)
     // The window's close box ends it like OK.
     PostMessageW(done, WM_CLOSE, 0, 0);
     EXPECT_EQ(0, child.Wait(30000));
-    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, kUninstallEntry));
+    EXPECT_TRUE(HasKey(HKEY_LOCAL_MACHINE, kUninstallEntry));
     Sleep(3000);
     EXPECT_TRUE(FolderWindows(L"Zorvex").empty());
 }
@@ -327,11 +328,11 @@ TEST_F(SetupProgram, SilentRunWithAStringsOnlyLibraryStillAppliesEverything)
     PlaceStringsOnlyLibrary();
     EXPECT_EQ(0, RunSilent(L"-setup -s -initA1"));
     EXPECT_EQ(1, SetFlag(L".zvx"));
-    EXPECT_EQ(L"Zorvex", ReadRegString(HKEY_CLASSES_ROOT, L".zvx", L""));
+    EXPECT_EQ(L"Zorvex", StringOf(HKEY_CLASSES_ROOT, L".zvx", L""));
     // The file type's description is the library's text.
-    EXPECT_EQ(L"LIB archive", ReadRegString(HKEY_CLASSES_ROOT, L"Zorvex", L""));
-    EXPECT_EQ(program_, ReadRegString(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
-    EXPECT_EQ(install_ + L"\\Zorvex.exe", ReadRegString(HKEY_LOCAL_MACHINE, kAppPaths, L""));
+    EXPECT_EQ(L"LIB archive", StringOf(HKEY_CLASSES_ROOT, L"Zorvex", L""));
+    EXPECT_EQ(program_, StringOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
+    EXPECT_EQ(install_ + L"\\Zorvex.exe", StringOf(HKEY_LOCAL_MACHINE, kAppPaths, L""));
 }
 
 TEST_F(SetupProgram, StringsOnlyLibraryDialogsShowTheLanguageFileAndLibraryTexts)
@@ -367,7 +368,7 @@ TEST_F(SetupProgram, StringsOnlyLibraryDialogsShowTheLanguageFileAndLibraryTexts
     EXPECT_EQ(install_, ControlText(done, IDC_INSTFOLDER));
     ASSERT_TRUE(PressButton(done, IDOK));
     EXPECT_EQ(0, child.Wait(30000));
-    EXPECT_EQ(program_, ReadRegString(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
+    EXPECT_EQ(program_, StringOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
 }
 
 }  // namespace

@@ -12,13 +12,14 @@
 #include <vector>
 
 #include "tests/support/integration_fixture.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "uninstall/integration/associations.h"
 #include "uninstall/integration/shell_extension.h"
 
 namespace {
 
-using testsupport::GetDword;
+using testsupport::DwordOf;
 using testsupport::HasKey;
 using testsupport::HasValue;
 using testsupport::InProgramFolder;
@@ -95,16 +96,15 @@ protected:
     static void PlacePackage(DWORD installerDelayMs)
     {
         ASSERT_TRUE(testsupport::PlaceProgramFile(L"ZvxExtPackage.msix"));
-        ASSERT_TRUE(CopyFileW((testsupport::BinDir() + L"\\tests\\zvx_test_installer.exe").c_str(),
+        ASSERT_TRUE(CopyFileW((testsupport::BinDir() + L"\\tests\\zvx_installer_recorder.exe").c_str(),
                               InProgramFolder(L"ZvxExtInstaller.exe").c_str(), FALSE));
         ASSERT_TRUE(testsupport::PlaceProgramFile(L"ZvxExtInstaller.delay", std::to_string(installerDelayMs)));
     }
 
-    static DWORD NewContextMenu()
+    // -1: no such value.
+    static long long NewContextMenu()
     {
-        DWORD value = 99;
-        GetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"NewContextMenu", value);
-        return value;
+        return DwordOf(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup", L"NewContextMenu");
     }
 
     // What both variants register besides the classic handlers.
@@ -206,7 +206,7 @@ TEST_F(ShellExtension, RegisteredAndRemovedOnWindowsBefore11)
     ExpectClassicHandlers(true);
     ExpectRegisteredApplication();
     EXPECT_TRUE(InstallerLog().empty());
-    EXPECT_EQ(99u, NewContextMenu());
+    EXPECT_EQ(-1, NewContextMenu());
 
     RegisterShellIntegration(kShellRemove, none_);
     ExpectNothingRegistered();
@@ -247,7 +247,7 @@ TEST_F(ShellExtension, Windows11InstallsThePackagedMenuWithoutWaiting)
     RegisterShellIntegration(kShellApply, wanted_);
     DWORD elapsed = GetTickCount() - start;
     EXPECT_LT(elapsed, 2500u) << "the install must not be waited for";
-    EXPECT_EQ(1u, NewContextMenu());
+    EXPECT_EQ(1, NewContextMenu());
     ExpectRegistered(false);
     ExpectClassicHandlers(false);  // Windows 11 shows the packaged menu instead
     ExpectRegisteredApplication();
@@ -271,7 +271,7 @@ TEST_F(ShellExtension, Windows11RemovalWaitsForTheInstaller)
     RegisterShellIntegration(kShellRemove, none_);
     // Returned only after the installer had ended.
     EXPECT_EQ((std::vector<std::wstring>{L"start -Uninstall", L"end -Uninstall"}), InstallerLog());
-    EXPECT_EQ(0u, NewContextMenu());
+    EXPECT_EQ(0, NewContextMenu());
     ExpectNothingRegistered();
 }
 
@@ -293,7 +293,7 @@ TEST_F(ShellExtension, Windows11RemovalWaitsTwentySecondsAtMost)
     EXPECT_GE(elapsed, 19500u);
     EXPECT_LT(elapsed, 40000u);
     EXPECT_EQ((std::vector<std::wstring>{L"start -Uninstall"}), log);
-    EXPECT_EQ(0u, NewContextMenu());
+    EXPECT_EQ(0, NewContextMenu());
 }
 
 TEST_F(ShellExtension, WithoutPackageOrInstallerNothingRunsAndNothingIsRecorded)
@@ -307,7 +307,7 @@ TEST_F(ShellExtension, WithoutPackageOrInstallerNothingRunsAndNothingIsRecorded)
     RunContextMenuPackageInstaller(false);
     Sleep(500);
     EXPECT_TRUE(InstallerLog().empty());
-    EXPECT_EQ(99u, NewContextMenu());
+    EXPECT_EQ(-1, NewContextMenu());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "common/localization/language_file.h"
 #include "tests/support/integration_fixture.h"
 #include "tests/support/program_support.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
 #include "uninstall/integration/shortcuts.h"

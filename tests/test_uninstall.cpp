@@ -11,6 +11,7 @@
 
 #include "resources/resource.h"
 #include "tests/support/program_support.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
 #include "uninstall/path_retry.h"

@@ -13,23 +13,18 @@ out="$build/dialog-renders"
 rm -rf "$out"
 mkdir -p "$out"
 work=$(mktemp -d /tmp/zvx-render.XXXXXX)
-wine=/usr/lib/wine/wine64
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
-xvfb_pid=""
+. "$root/tools/wine-env.sh"
+zvx_wine_use "$work"
+wine=$zvx_wine
 cleanup() {
-    /usr/lib/wine/wineserver -k 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    zvx_wine_stop
+    zvx_xvfb_stop
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-while ! grep -q '[0-9]' "$work/display" 2>/dev/null; do sleep 0.1; done
-export DISPLAY=":$(tr -dc 0-9 < "$work/display")"
-$wine wineboot -i >/dev/null 2>&1
-/usr/lib/wine/wineserver -w
+zvx_xvfb_start
+zvx_prefix_make
 
 # Language files are UTF-16LE with a byte-order mark, as translators ship them.
 language() {
@@ -140,7 +135,7 @@ render() {  # prefix [language file]
     else
         $wine explorer /desktop=render,1280x1024 "$tool" "$(winepath_of "$out")" "$1"
     fi
-    /usr/lib/wine/wineserver -w
+    zvx_wine_wait
 }
 winepath_of() {  # Wine maps the Unix root to drive Z
     printf 'Z:%s' "$1" | tr / '\\'
@@ -151,7 +146,7 @@ render de-96dpi "$work/german.lng"
 render he-96dpi "$work/hebrew.lng"
 # Wine takes the screen resolution from LogPixels at process start.
 $wine reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
-/usr/lib/wine/wineserver -w
+zvx_wine_wait
 render en-144dpi
 
 convert=/usr/bin/convert

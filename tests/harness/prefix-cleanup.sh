@@ -3,16 +3,13 @@
 # Usage: prefix-cleanup.sh RUN_DIR
 set -u
 run_dir=$1
-if [ -d "$run_dir/prefix" ]; then
-    WINEPREFIX="$run_dir/prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
-    WINEPREFIX="$run_dir/prefix" /usr/lib/wine/wineserver -w 2>/dev/null || true
-fi
-if [ -f "$run_dir/xvfb.pid" ]; then
-    pid=$(cat "$run_dir/xvfb.pid")
-    kill "$pid" 2>/dev/null || true
-fi
 case "$run_dir" in
-    */wine-run) rm -rf "$run_dir" ;;
+    */wine-run) ;;
     *) echo "refusing to remove $run_dir" >&2; exit 1 ;;
 esac
+. "$(dirname "$0")/../../tools/wine-env.sh"
+zvx_wine_use "$run_dir"
+zvx_wine_stop
+zvx_xvfb_stop
+rm -rf "$run_dir"
 exit 0

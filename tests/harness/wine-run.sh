@@ -4,14 +4,14 @@
 # are made by prefix-setup.sh and named by ZVX_WINE_RUN_DIR.
 run_dir=${ZVX_WINE_RUN_DIR:?ZVX_WINE_RUN_DIR is not set: run the tests through ctest}
 [ -d "$run_dir/prefix" ] || { echo "wine-run: no prefix in $run_dir (the setup test did not run)" >&2; exit 125; }
-export WINEPREFIX="$run_dir/prefix"
+. "$(dirname "$0")/../../tools/wine-env.sh"
+zvx_wine_use "$run_dir"
 export WINEDEBUG="${ZVX_WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d${ZVX_WINEDLLOVERRIDES:+;$ZVX_WINEDLLOVERRIDES}"
-[ -f "$run_dir/display" ] && DISPLAY=$(cat "$run_dir/display") && export DISPLAY
+export WINEDLLOVERRIDES="$zvx_wine_overrides${ZVX_WINEDLLOVERRIDES:+;$ZVX_WINEDLLOVERRIDES}"
 # Wine may start its own background processes (services, devices) during the
 # run; they must not hold ctest's output pipe open, so the output goes through a file.
 out=$(mktemp "${TMPDIR:-/tmp}/zvx-wine-out.XXXXXX")
-/usr/lib/wine/wine64 "$@" >"$out" 2>&1 </dev/null
+"$zvx_wine" "$@" >"$out" 2>&1 </dev/null
 rc=$?
 cat "$out"
 rm -f "$out"

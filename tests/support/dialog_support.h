@@ -28,33 +28,6 @@ void LoadRichEdit();
 // The enabled, visible dialog of this thread (the innermost modal one), or null.
 HWND ActiveThreadDialog();
 
-// The registry value's string, or the fallback when it is absent.
-std::wstring ReadRegString(HKEY root, const wchar_t* key, const wchar_t* value, const std::wstring& fallback = L"");
-// -1 when absent or not a DWORD.
-long long ReadRegDword(HKEY root, const wchar_t* key, const wchar_t* value);
-bool WriteRegString(HKEY root, const wchar_t* key, const wchar_t* value, const std::wstring& text);
-bool WriteRegDword(HKEY root, const wchar_t* key, const wchar_t* value, DWORD number);
-bool RegKeyExists(HKEY root, const wchar_t* key);
-void DeleteRegTree(HKEY root, const wchar_t* key);
-
-// A string value set for a test and put back after: the old text, or no value,
-// or no key at all when the key did not exist before.
-class ScopedRegString {
-public:
-    ScopedRegString(HKEY root, const std::wstring& key, const wchar_t* value, const std::wstring& text);
-    ~ScopedRegString();
-    ScopedRegString(const ScopedRegString&) = delete;
-    ScopedRegString& operator=(const ScopedRegString&) = delete;
-
-private:
-    HKEY root_;
-    std::wstring key_;
-    std::wstring value_;
-    std::wstring old_;
-    bool hadKey_;
-    bool hadValue_;
-};
-
 // Lines appended to a UTF-8 log file by a recording stand-in (empty when none).
 std::vector<std::wstring> ReadLogLines(const std::wstring& path);
 // Waits until the log has at least count lines; the lines then read.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/support/integration_support.h"
+#include "tests/support/registry_support.h"
 #include "uninstall/integration/shell_extension.h"
 #include "uninstall/integration/windows_version.h"
 

@@ -1,8 +1,7 @@
-// Helpers of the shell-integration tests: COM for the calling thread, direct
-// registry access (never through the code under test), whole-tree exports and
-// restores, the product's files beside the test program and its shortcuts, and
-// a second run of this test executable under Wine's own Windows 10 setting or
-// with a settings file beside it.
+// Helpers of the shell-integration tests: COM for the calling thread, the
+// product's files beside the test program and its shortcuts, and a second run of
+// this test executable under Wine's own Windows 10 setting or with a settings
+// file beside it. The registry they read and restore: registry_support.h.
 #pragma once
 
 #include <windows.h>
@@ -41,56 +40,6 @@ std::wstring SelfPath();
 // The folder of this test executable: the "program folder" of the code under test.
 std::wstring ProgramFolder();
 std::wstring InProgramFolder(const std::wstring& name);
-
-// ---- registry, straight through Win32 (view: 0 or KEY_WOW64_32KEY)
-bool SetString(HKEY root, const std::wstring& key, const std::wstring& name, const std::wstring& value,
-               REGSAM view = 0);
-bool SetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value);
-// The REG_SZ value; false when it is missing or of another type.
-bool GetString(HKEY root, const std::wstring& key, const std::wstring& name, std::wstring& value, REGSAM view = 0);
-// The text of a REG_SZ value, "<missing>" or "<type N>".
-std::wstring StringOf(HKEY root, const std::wstring& key, const std::wstring& name = L"", REGSAM view = 0);
-bool GetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& value);
-bool HasKey(HKEY root, const std::wstring& key, REGSAM view = 0);
-bool HasValue(HKEY root, const std::wstring& key, const std::wstring& name);
-void DeleteTree(HKEY root, const std::wstring& key, REGSAM view = 0);
-
-// Every value under a key tree as sorted lines "path | name | type | data";
-// a missing key gives no lines.
-std::vector<std::wstring> ExportTree(HKEY root, const std::wstring& key, REGSAM view = 0);
-// The registry the integration can touch: HKEY_LOCAL_MACHINE\Software (classes of
-// both views included) and HKEY_CURRENT_USER\Software.
-std::vector<std::wstring> ExportMachine();
-// Lines only in before ("- ...") and only in after ("+ ...").
-std::vector<std::wstring> Difference(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after);
-
-// The keys the product writes, captured once and put back exactly (deleted when
-// they did not exist), so that every test starts from the same machine. The
-// class keys of classIds are guarded in both registry views.
-class RegistryGuard {
-public:
-    explicit RegistryGuard(const std::vector<std::wstring>& classIds);
-    void Restore() const;
-
-    struct SavedValue {
-        std::wstring Name;
-        DWORD Type;
-        std::vector<BYTE> Data;
-    };
-    struct SavedKey {
-        std::wstring Path;  // below the tree's root key, parents before children
-        std::vector<SavedValue> Values;
-    };
-    struct SavedTree {
-        HKEY Root;
-        std::wstring Path;
-        REGSAM View;
-        std::vector<SavedKey> Keys;  // empty: the key did not exist
-    };
-
-private:
-    std::vector<SavedTree> saved_;
-};
 
 // ---- files
 // Creates a small file of that name beside the test program (a stand-in for a product file).

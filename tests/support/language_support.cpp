@@ -1,5 +1,6 @@
 #include "tests/support/language_support.h"
 
+#include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 
 namespace testsupport {
@@ -7,20 +8,6 @@ namespace testsupport {
 namespace {
 
 const wchar_t kGeneralKey[] = L"Software\\Zorvex\\General";
-
-void DeleteKeyIfEmpty(const wchar_t* path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    DWORD subkeys = 0;
-    DWORD values = 0;
-    LONG status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                                   nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    if (status == ERROR_SUCCESS && subkeys == 0 && values == 0)
-        RegDeleteKeyW(HKEY_CURRENT_USER, path);
-}
 
 }  // namespace
 
@@ -57,13 +44,7 @@ std::wstring TestLanguageLibraryWithDialog()
 
 bool SetLanguageFolderValue(DWORD type, const void* data, DWORD bytes)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kGeneralKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr)
-        != ERROR_SUCCESS)
-        return false;
-    LONG status = RegSetValueExW(key, L"LanguageFolder", 0, type, static_cast<const BYTE*>(data), bytes);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    return SetRaw(HKEY_CURRENT_USER, kGeneralKey, L"LanguageFolder", type, data, bytes);
 }
 
 bool SetLanguageFolder(const std::wstring& folder, DWORD type)
@@ -73,13 +54,9 @@ bool SetLanguageFolder(const std::wstring& folder, DWORD type)
 
 void ClearLanguageFolder()
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kGeneralKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, L"LanguageFolder");
-        RegCloseKey(key);
-    }
-    DeleteKeyIfEmpty(kGeneralKey);
-    DeleteKeyIfEmpty(L"Software\\Zorvex");
+    DeleteValue(HKEY_CURRENT_USER, kGeneralKey, L"LanguageFolder");
+    DeleteKeyIfEmpty(HKEY_CURRENT_USER, kGeneralKey);
+    DeleteKeyIfEmpty(HKEY_CURRENT_USER, L"Software\\Zorvex");
 }
 
 }  // namespace testsupport

@@ -7,40 +7,6 @@ namespace testsupport {
 
 const wchar_t kSessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 
-RegistryValueGuard::RegistryValueGuard(HKEY root, const std::wstring& keyPath, const std::wstring& valueName)
-    : root_(root), keyPath_(keyPath), valueName_(valueName)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root_, keyPath_.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, valueName_.c_str(), nullptr, &type_, nullptr, &size) == ERROR_SUCCESS) {
-        data_.resize(size);
-        existed_ = RegQueryValueExW(key, valueName_.c_str(), nullptr, &type_, data_.data(), &size) ==
-                   ERROR_SUCCESS;
-        data_.resize(size);
-    }
-    RegCloseKey(key);
-}
-
-RegistryValueGuard::~RegistryValueGuard()
-{
-    Restore();
-}
-
-void RegistryValueGuard::Restore()
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root_, keyPath_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return;
-    if (existed_)
-        RegSetValueExW(key, valueName_.c_str(), 0, type_, data_.data(), static_cast<DWORD>(data_.size()));
-    else
-        RegDeleteValueW(key, valueName_.c_str());
-    RegCloseKey(key);
-}
-
 std::vector<std::wstring> PendingDeletions()
 {
     std::vector<std::wstring> names;

@@ -9,25 +9,6 @@
 
 namespace testsupport {
 
-// One registry value kept as it was and put back when the owner goes (or a
-// missing value deleted again).
-class RegistryValueGuard {
-public:
-    RegistryValueGuard(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
-    ~RegistryValueGuard();
-    RegistryValueGuard(const RegistryValueGuard&) = delete;
-    RegistryValueGuard& operator=(const RegistryValueGuard&) = delete;
-    void Restore();
-
-private:
-    HKEY root_;
-    std::wstring keyPath_;
-    std::wstring valueName_;
-    bool existed_ = false;
-    DWORD type_ = 0;
-    std::vector<BYTE> data_;
-};
-
 // HKLM\System\CurrentControlSet\Control\Session Manager
 extern const wchar_t kSessionManagerKey[];
 // The names scheduled for deletion at restart (sources of
