@@ -7,13 +7,8 @@ bool ProgramPath(wchar_t* dest, size_t capacity)
 {
     if (capacity == 0)
         return false;
-    DWORD size = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
-    DWORD length = GetModuleFileNameW(nullptr, dest, size);
-    if (length == 0 || length >= size) {
-        dest[0] = 0;
-        return false;
-    }
-    return true;
+    DWORD size = Win32Capacity(capacity);
+    return KeepWholeText(GetModuleFileNameW(nullptr, dest, size), dest, size);
 }
 
 bool ProgramFilePath(const wchar_t* name, wchar_t* dest, size_t capacity)

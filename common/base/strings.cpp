@@ -33,6 +33,20 @@ static bool AppendBounded(Char* dest, const Char* src, size_t capacity)
     return CopyBounded(dest + length, src, capacity - length);
 }
 
+uint32_t Win32Capacity(size_t capacity)
+{
+    return capacity > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(capacity);
+}
+
+bool KeepWholeText(uint32_t length, wchar_t* dest, size_t capacity)
+{
+    if (length != 0 && length < capacity)
+        return true;
+    if (capacity > 0)
+        dest[0] = 0;
+    return false;
+}
+
 bool CopyString(wchar_t* dest, const wchar_t* src, size_t capacity)
 {
     return CopyBounded(dest, src, capacity);
