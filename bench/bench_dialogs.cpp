@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include "common/base/module.h"
 #include "common/base/scoped.h"
 #include "common/localization/dialog_localization.h"
 #include "common/localization/messages.h"
@@ -37,18 +38,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     HardenDllSearch(true);
     LoadLanguageLibrary(instance, nullptr);
     InitLanguage(L"uninstall.lng");
-    OleInitialize(nullptr);
-    ScopedLibrary richEdit(LoadSystemLibrary(L"riched20.dll"));
-    LoadIconW(ResourceModule(), L"ZVXICON");
-    HFONT bold = CreateFontW(ScaleForDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0, L"MS Shell Dlg");
+    {
+        ScopedGdiObject bold;
+        ScopedOleInitialize ole;
+        ScopedLibrary richEdit(LoadSystemLibrary(L"riched20.dll"));
+        LoadIconW(ResourceModule(), L"ZVXICON");
+        bold.Reset(CreateFontW(ScaleForDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0,
+                               L"MS Shell Dlg"));
 
-    OpenAndClose(L"SETUPDLG");
-    OpenAndClose(L"DONEDLG");
-
-    richEdit.Reset();
-    OleUninitialize();
-    if (bold != nullptr)
-        DeleteObject(bold);
+        OpenAndClose(L"SETUPDLG");
+        OpenAndClose(L"DONEDLG");
+    }
     LanguageExitCleanup();
     return 0;
 }

@@ -3,4 +3,5 @@ zvx_add_wine_test(NAME base_tests SOURCES
     test_paths.cpp
     test_file.cpp
     test_find.cpp
+    test_module.cpp
     test_array.cpp)

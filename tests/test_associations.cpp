@@ -93,7 +93,7 @@ TEST_F(Associations, BindSavesTheFormerOwnerOnceAndReleaseGivesItBack)
     ASSERT_TRUE(SetString(kClasses, L".zip", L"", L"OtherArc.zip"));
     ASSERT_TRUE(SetString(kClasses, L".zip\\ShellNew", L"FileName", L"C:\\Other\\empty.zip"));
 
-    AssociateExtension(L".zip", true, true, false, true);
+    AssociateExtension(L".zip", kBindExtension | kWantNewFileEntry | kZipRow);
     EXPECT_EQ(L"Zorvex.ZIP", StringOf(kClasses, L".zip"));
     EXPECT_EQ(InProgramFolder(L"zipnew.dat"), StringOf(kClasses, L".zip\\ShellNew", L"FileName"));
     EXPECT_EQ(kZipTemplate, FileBytes(InProgramFolder(L"zipnew.dat")));
@@ -103,11 +103,11 @@ TEST_F(Associations, BindSavesTheFormerOwnerOnceAndReleaseGivesItBack)
     EXPECT_TRUE(IsOwnAssociation(L".zip"));
 
     // A second setup finds the extension its own and saves nothing over the first record.
-    AssociateExtension(L".zip", true, true, false, true);
+    AssociateExtension(L".zip", kBindExtension | kWantNewFileEntry | kZipRow);
     EXPECT_EQ(L"OtherArc.zip", StringOf(HKEY_CURRENT_USER, Saved(L".zip"), L"Type"));
     EXPECT_EQ(L"C:\\Other\\empty.zip", StringOf(HKEY_CURRENT_USER, Saved(L".zip"), L"ShellNew"));
 
-    AssociateExtension(L".zip", false, false, false, true);
+    AssociateExtension(L".zip", kReleaseExtension | kZipRow);
     EXPECT_EQ(L"OtherArc.zip", StringOf(kClasses, L".zip"));
     EXPECT_EQ(L"C:\\Other\\empty.zip", StringOf(kClasses, L".zip\\ShellNew", L"FileName"));
     EXPECT_FALSE(IsOwnAssociation(L".zip"));
@@ -115,41 +115,41 @@ TEST_F(Associations, BindSavesTheFormerOwnerOnceAndReleaseGivesItBack)
 
 TEST_F(Associations, AnExtensionWithoutKeyLeavesNoKeyBehind)
 {
-    AssociateExtension(L".zvx", true, true, true, false);
+    AssociateExtension(L".zvx", kBindExtension | kWantNewFileEntry | kZvxRow);
     EXPECT_EQ(L"Zorvex", StringOf(kClasses, L".zvx"));
     EXPECT_EQ(InProgramFolder(L"zvxnew.dat"), StringOf(kClasses, L".zvx\\ShellNew", L"FileName"));
     EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, Saved(L".zvx"), L"Exist"));
 
-    AssociateExtension(L".zvx", false, false, true, false);
+    AssociateExtension(L".zvx", kReleaseExtension | kZvxRow);
     EXPECT_FALSE(HasKey(kClasses, L".zvx\\ShellNew"));
     EXPECT_FALSE(HasKey(kClasses, L".zvx"));  // not even empty
 
     // Other types without a key before are emptied and deleted the same way.
-    AssociateExtension(L".cab", true, true, false, false);
+    AssociateExtension(L".cab", kBindExtension | kWantNewFileEntry);
     EXPECT_EQ(L"Zorvex", StringOf(kClasses, L".cab"));
-    AssociateExtension(L".cab", false, true, false, false);
+    AssociateExtension(L".cab", kReleaseExtension | kWantNewFileEntry);
     EXPECT_FALSE(HasKey(kClasses, L".cab"));
 }
 
 TEST_F(Associations, VolumesFollowTheZvxRow)
 {
     ASSERT_TRUE(SetString(kClasses, L".r50", L"", L"OtherVolumes"));
-    AssociateExtension(L".zvx", true, true, true, false);
+    AssociateExtension(L".zvx", kBindExtension | kWantNewFileEntry | kZvxRow);
     for (int n = 0; n < 30; ++n)
         EXPECT_EQ(L"Zorvex", StringOf(kClasses, Volume(n))) << n;
     EXPECT_FALSE(HasKey(kClasses, Volume(30)));
     EXPECT_EQ(L"OtherVolumes", StringOf(kClasses, L".r50"));
 
     // No former owner: every volume type goes, also one that another program owns.
-    AssociateExtension(L".zvx", false, false, true, false);
+    AssociateExtension(L".zvx", kReleaseExtension | kZvxRow);
     for (int n = 0; n < 100; ++n)
         EXPECT_FALSE(HasKey(kClasses, Volume(n))) << n;
 
     // With a former owner all hundred are given to it.
     ASSERT_TRUE(SetString(kClasses, L".zvx", L"", L"Other.zvx"));
     testsupport::DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
-    AssociateExtension(L".zvx", true, false, true, false);
-    AssociateExtension(L".zvx", false, false, true, false);
+    AssociateExtension(L".zvx", kBindExtension | kZvxRow);
+    AssociateExtension(L".zvx", kReleaseExtension | kZvxRow);
     EXPECT_EQ(L"Other.zvx", StringOf(kClasses, L".zvx"));
     for (int n = 0; n < 100; ++n)
         EXPECT_EQ(L"Other.zvx", StringOf(kClasses, Volume(n))) << n;
@@ -160,46 +160,46 @@ TEST_F(Associations, FormerNewFileEntriesAndOwnTypesInTheRecord)
     // A NullFile entry is recorded as "*" and given back as an empty NullFile value.
     ASSERT_TRUE(SetString(kClasses, L".zvx", L"", L"Other.zvx"));
     ASSERT_TRUE(SetString(kClasses, L".zvx\\ShellNew", L"NullFile", L""));
-    AssociateExtension(L".zvx", true, true, true, false);
+    AssociateExtension(L".zvx", kBindExtension | kWantNewFileEntry | kZvxRow);
     EXPECT_EQ(L"*", StringOf(HKEY_CURRENT_USER, Saved(L".zvx"), L"ShellNew"));
     EXPECT_FALSE(HasValue(kClasses, L".zvx\\ShellNew", L"NullFile"));
-    AssociateExtension(L".zvx", false, false, true, false);
+    AssociateExtension(L".zvx", kReleaseExtension | kZvxRow);
     EXPECT_EQ(L"", StringOf(kClasses, L".zvx\\ShellNew", L"NullFile"));
     EXPECT_FALSE(HasValue(kClasses, L".zvx\\ShellNew", L"FileName"));
 
     // A saved type naming the product in any case is not given back: the type is emptied.
     ASSERT_TRUE(SetString(kClasses, L".arj", L"", L"OtherArj"));
-    AssociateExtension(L".arj", true, true, false, false);
+    AssociateExtension(L".arj", kBindExtension | kWantNewFileEntry);
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, Saved(L".arj"), L"Type", L"zORVEX.zip"));
-    AssociateExtension(L".arj", false, true, false, false);
+    AssociateExtension(L".arj", kReleaseExtension | kWantNewFileEntry);
     EXPECT_EQ(L"", StringOf(kClasses, L".arj"));
 
     // A former type longer than any name of the product's is another program's,
     // recorded whole and given back whole.
     const std::wstring longType = L"Other." + std::wstring(100, L'T');
     ASSERT_TRUE(SetString(kClasses, L".tar", L"", longType.c_str()));
-    AssociateExtension(L".tar", true, true, false, false);
+    AssociateExtension(L".tar", kBindExtension | kWantNewFileEntry);
     EXPECT_EQ(L"Zorvex", StringOf(kClasses, L".tar"));
     EXPECT_EQ(longType, StringOf(HKEY_CURRENT_USER, Saved(L".tar"), L"Type"));
-    AssociateExtension(L".tar", false, true, false, false);
+    AssociateExtension(L".tar", kReleaseExtension | kWantNewFileEntry);
     EXPECT_EQ(longType, StringOf(kClasses, L".tar"));
 }
 
 TEST_F(Associations, AnotherProgramsExtensionIsNeverTouched)
 {
     ASSERT_TRUE(SetString(kClasses, L".7z", L"", L"Other.7z"));
-    AssociateExtension(L".7z", true, true, false, false);
+    AssociateExtension(L".7z", kBindExtension | kWantNewFileEntry);
     ASSERT_EQ(L"Zorvex", StringOf(kClasses, L".7z"));
     ASSERT_TRUE(SetString(kClasses, L".7z", L"", L"Another.7z"));
-    AssociateExtension(L".7z", false, false, false, false);
+    AssociateExtension(L".7z", kReleaseExtension);
     EXPECT_EQ(L"Another.7z", StringOf(kClasses, L".7z"));
 
     // The .ace release of setup: only when the product owns it.
     ASSERT_TRUE(SetString(kClasses, L".ace", L"", L"OtherAce"));
-    AssociateExtension(L".ace", false, false, false, false);
+    AssociateExtension(L".ace", kReleaseExtension);
     EXPECT_EQ(L"OtherAce", StringOf(kClasses, L".ace"));
     ASSERT_TRUE(SetString(kClasses, L".ace", L"", L"Zorvex"));
-    AssociateExtension(L".ace", false, false, false, false);
+    AssociateExtension(L".ace", kReleaseExtension);
     EXPECT_EQ(L"", StringOf(kClasses, L".ace"));  // no record: it counts as having existed without owner
 }
 
@@ -207,14 +207,14 @@ TEST_F(Associations, NewFileEntriesGivenBackWhenSwitchedOff)
 {
     ASSERT_TRUE(SetString(kClasses, L".zip", L"", L"OtherArc.zip"));
     ASSERT_TRUE(SetString(kClasses, L".zip\\ShellNew", L"FileName", L"C:\\Other\\empty.zip"));
-    AssociateExtension(L".zip", true, true, false, true);
-    AssociateExtension(L".zvx", true, true, true, false);
+    AssociateExtension(L".zip", kBindExtension | kWantNewFileEntry | kZipRow);
+    AssociateExtension(L".zvx", kBindExtension | kWantNewFileEntry | kZvxRow);
     ASSERT_EQ(InProgramFolder(L"zipnew.dat"), StringOf(kClasses, L".zip\\ShellNew", L"FileName"));
 
     ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\MenuItems", L"NewZIP", 0));
     ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\MenuItems", L"NewZVX", 0));
-    AssociateExtension(L".zip", true, true, false, true);
-    AssociateExtension(L".zvx", true, true, true, false);
+    AssociateExtension(L".zip", kBindExtension | kWantNewFileEntry | kZipRow);
+    AssociateExtension(L".zvx", kBindExtension | kWantNewFileEntry | kZvxRow);
     // Still the product's types, with the former entry back (or none, as before).
     EXPECT_EQ(L"Zorvex.ZIP", StringOf(kClasses, L".zip"));
     EXPECT_EQ(L"C:\\Other\\empty.zip", StringOf(kClasses, L".zip\\ShellNew", L"FileName"));
@@ -223,23 +223,23 @@ TEST_F(Associations, NewFileEntriesGivenBackWhenSwitchedOff)
 
     // The same when the shell extension is off (newEntryWanted false) with the settings on.
     testsupport::DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\MenuItems");
-    AssociateExtension(L".zip", true, true, false, true);
+    AssociateExtension(L".zip", kBindExtension | kWantNewFileEntry | kZipRow);
     ASSERT_EQ(InProgramFolder(L"zipnew.dat"), StringOf(kClasses, L".zip\\ShellNew", L"FileName"));
-    AssociateExtension(L".zip", true, false, false, true);
+    AssociateExtension(L".zip", kBindExtension | kZipRow);
     EXPECT_EQ(L"C:\\Other\\empty.zip", StringOf(kClasses, L".zip\\ShellNew", L"FileName"));
 }
 
 TEST_F(Associations, TemplatesHaveTheirExactBytesAndAnExistingOneIsKept)
 {
-    AssociateExtension(L".zvx", true, true, true, false);
+    AssociateExtension(L".zvx", kBindExtension | kWantNewFileEntry | kZvxRow);
     EXPECT_EQ(kZvxTemplate, FileBytes(InProgramFolder(L"zvxnew.dat")));
 
     // A file of the template's size is the user's and stays; any other size is replaced.
     const std::string own(24, 'u');
     ASSERT_TRUE(testsupport::PlaceProgramFile(L"zvxnew.dat", own));
     ASSERT_TRUE(testsupport::PlaceProgramFile(L"zipnew.dat", "short"));
-    AssociateExtension(L".zvx", true, true, true, false);
-    AssociateExtension(L".zip", true, true, false, true);
+    AssociateExtension(L".zvx", kBindExtension | kWantNewFileEntry | kZvxRow);
+    AssociateExtension(L".zip", kBindExtension | kWantNewFileEntry | kZipRow);
     EXPECT_EQ(own, FileBytes(InProgramFolder(L"zvxnew.dat")));
     EXPECT_EQ(kZipTemplate, FileBytes(InProgramFolder(L"zipnew.dat")));
 }
@@ -292,7 +292,7 @@ TEST_F(Associations, ProgramIdentifiersKeepAnIconThatHoldsText)
 TEST_F(Associations, TheImageHoldsNoCompleteArchiveSignature)
 {
     // The templates are linked into this test program as into the uninstaller.
-    AssociateExtension(L".zvx", true, true, true, false);
+    AssociateExtension(L".zvx", kBindExtension | kWantNewFileEntry | kZvxRow);
     std::string image;
     ASSERT_TRUE(testsupport::ReadBytes(testsupport::SelfPath(), image));
     EXPECT_NE(std::string::npos, image.find(kZvxTail));      // the template is in the image...

@@ -14,7 +14,7 @@
 #include "uninstall/integration/done_dialog.h"
 #include "uninstall/integration/setup_dialog.h"
 #include "uninstall/integration/windows_version.h"
-#include "uninstall/program.h"
+#include "uninstall/process_state.h"
 
 using namespace testsupport;
 

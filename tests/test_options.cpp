@@ -5,7 +5,9 @@
 
 #include <string>
 
+#include "common/base/strings.h"
 #include "uninstall/options.h"
+#include "uninstall/program.h"
 
 namespace {
 
@@ -20,8 +22,8 @@ Parsed Parse(const wchar_t* sfxcmd, const wchar_t* commandLine)
 {
     GetCommandOptions() = CommandOptions{};
     Parsed parsed;
-    ParseOptions(true, sfxcmd, parsed.setup, parsed.uninstall);
-    ParseOptions(false, commandLine, parsed.setup, parsed.uninstall);
+    TakeOptionSteps(ParseOptions(true, sfxcmd, parsed.setup, parsed.uninstall));
+    TakeOptionSteps(ParseOptions(false, commandLine, parsed.setup, parsed.uninstall));
     parsed.options = GetCommandOptions();
     return parsed;
 }
@@ -250,6 +252,41 @@ TEST(ParseOptions, WaitPausesAndRunsNeitherMode)
     EXPECT_LT(spent, 3900u) << "the sfxcmd pass must not wait as well";
     EXPECT_FALSE(p.uninstall);
     EXPECT_FALSE(p.setup);
+}
+
+// What the command line asks to be done is answered in its order, not done
+// while parsing: the parse itself neither sleeps nor shows a box.
+TEST(ParseOptions, WaitAndWarningAreAnsweredAsStepsInTheirOrder)
+{
+    GetCommandOptions() = CommandOptions{};
+    bool setup = false;
+    bool uninstall = false;
+    DWORD start = GetTickCount();
+    OptionSteps steps = ParseOptions(false, L"x -wait /WARNINGS -setup -Wait2 -warn -wai -waiting -warning", setup,
+                                     uninstall);
+    EXPECT_LT(GetTickCount() - start, 1000u);
+    ASSERT_EQ(steps.Count, 5u);
+    EXPECT_EQ(steps.Steps[0], OptionStep::Wait);
+    EXPECT_EQ(steps.Steps[1], OptionStep::Warning);
+    EXPECT_EQ(steps.Steps[2], OptionStep::Wait);
+    EXPECT_EQ(steps.Steps[3], OptionStep::Wait) << "-waiting begins with wait";
+    EXPECT_EQ(steps.Steps[4], OptionStep::Warning);
+    EXPECT_TRUE(setup);
+    EXPECT_FALSE(uninstall);
+
+    // sfxcmd gives the silent switch alone; the other switches only count.
+    steps = ParseOptions(true, L"-wait -warning", setup, uninstall);
+    EXPECT_EQ(steps.Count, 0u);
+    steps = ParseOptions(false, L"x -s -setup", setup, uninstall);
+    EXPECT_EQ(steps.Count, 0u);
+
+    // Every step of the longest command line is kept.
+    std::wstring longest = L"x";
+    while (longest.size() + 6 <= 32767)
+        longest += L" /wait";
+    steps = ParseOptions(false, longest.c_str(), setup, uninstall);
+    EXPECT_EQ(steps.Count, 5461u);
+    GetCommandOptions() = CommandOptions{};
 }
 
 // A launcher may hand the unquoted UninstallString to CreateProcessW: the

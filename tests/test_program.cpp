@@ -8,10 +8,12 @@
 #include <memory>
 
 #include "common/base/file.h"
+#include "common/base/module.h"
 #include "resources/resource.h"
 #include "tests/support/program_support.h"
 #include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
+#include "uninstall/message_box.h"
 #include "uninstall/program.h"
 #include "uninstall/uninstall_run.h"
 

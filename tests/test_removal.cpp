@@ -50,14 +50,14 @@ const std::vector<std::wstring> kLeftBehind = {
 void ApplyAsSetup(const IntegrationOptions& options, bool msi)
 {
     ASSERT_TRUE(WriteAppPaths());
-    RegisterShellIntegration(false, options);
+    RegisterShellIntegration(kShellApply, options);
     ApplyAssociations(options);
     ASSERT_TRUE(RegisterProgIds());
     wchar_t group[2048] = L"";
     UpdateShortcuts(options, group, 2048, nullptr);
     if (!msi)
         WriteUninstallEntry();
-    AssociateExtension(L".ace", false, false, false, false);
+    AssociateExtension(L".ace", kReleaseExtension);
 }
 
 IntegrationOptions Everything()
@@ -193,7 +193,7 @@ TEST_F(Removal, AClosedGateChangesNothingOutsideTheSettingsFile)
         IntegrationOptions options = Everything();
         options.LegacyMenu = true;
         ASSERT_TRUE(WriteAppPaths());
-        RegisterShellIntegration(false, options);
+        RegisterShellIntegration(kShellApply, options);
         ApplyAssociations(options);
         ASSERT_TRUE(RegisterProgIds());
         UpdateShortcuts(options, nullptr, 0, nullptr);

@@ -2,6 +2,7 @@
 // the installer's init text overlays them.
 #include <gtest/gtest.h>
 
+#include "resources/resource.h"
 #include "tests/support/dialog_support.h"
 #include "tests/support/registry_support.h"
 #include "uninstall/integration/associations.h"
@@ -66,6 +67,93 @@ TEST_F(SetupOptions, DefaultsAndSavedChoices)
     EXPECT_TRUE(again.DesktopLink);
     EXPECT_FALSE(again.MenuIcons);
     EXPECT_TRUE(again.CascadedMenu);
+}
+
+// Each of the seven choices beside the rows is saved under its own value and
+// read back from it alone: two patterns that differ in every choice.
+TEST_F(SetupOptions, EachChoiceHasASettingOfItsOwn)
+{
+    SetWindowsVersionOverrideForTesting(&kWindows10);
+    const wchar_t* links = L"Software\\Zorvex\\Setup\\Links";
+    IntegrationOptions options = {};
+    options.DesktopLink = true;
+    options.ProgramsLink = true;
+    options.CascadedMenu = true;
+    options.LegacyMenu = true;
+    SaveOptions(options);
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, links, L"Desktop"));
+    EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, links, L"StartMenu"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, links, L"Programs"));
+    EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, kSetup, L"ShellExt"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, kSetup, L"CascadedMenu"));
+    EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, kSetup, L"MenuIcons"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, kSetup, L"LegacyMenu"));
+    EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\.zvx", L"Set"));
+
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, links, L"Desktop", 0));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, links, L"StartMenu", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, links, L"Programs", 0));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kSetup, L"ShellExt", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kSetup, L"CascadedMenu", 0));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kSetup, L"MenuIcons", 1));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kSetup, L"LegacyMenu", 0));
+    IntegrationOptions loaded;
+    LoadOptions(loaded);
+    EXPECT_FALSE(loaded.DesktopLink);
+    EXPECT_TRUE(loaded.StartMenuLink);
+    EXPECT_FALSE(loaded.ProgramsLink);
+    EXPECT_TRUE(loaded.ShellExt);
+    EXPECT_FALSE(loaded.CascadedMenu);
+    EXPECT_TRUE(loaded.MenuIcons);
+    EXPECT_FALSE(loaded.LegacyMenu);
+}
+
+// The boxes of the real template: each choice shows in its own box, comes back
+// from it, and the shell boxes follow the shell extension's box.
+TEST_F(SetupOptions, EachChoiceShowsInItsOwnBoxAndComesBackFromIt)
+{
+    SetWindowsVersionOverrideForTesting(&kWindows11);
+    LoadRichEdit();
+    HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), L"SETUPDLG", nullptr,
+                                     [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+    ASSERT_NE(dialog, nullptr);
+    IntegrationOptions options = {};
+    options.Associate[4] = true;  // .lz, whose box has a higher id than the next row's
+    options.StartMenuLink = true;
+    options.ShellExt = true;
+    options.MenuIcons = true;
+    ShowOptions(dialog, options);
+    const int checked[] = {IDC_ASSOCLZ, IDC_LINKSTARTMENU, IDC_SHELLEXT, IDC_SHELLICONS};
+    const int unchecked[] = {IDC_ASSOCLZH, IDC_ASSOCZVX, IDC_LINKDESKTOP, IDC_LINKPROGRAMS, IDC_SHELLCASCADED,
+                             IDC_SHELLLEGACYMENU};
+    for (int id : checked)
+        EXPECT_EQ(IsDlgButtonChecked(dialog, id), static_cast<UINT>(BST_CHECKED)) << id;
+    for (int id : unchecked)
+        EXPECT_EQ(IsDlgButtonChecked(dialog, id), static_cast<UINT>(BST_UNCHECKED)) << id;
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_SHELLLEGACYMENU)));
+
+    CheckDlgButton(dialog, IDC_LINKDESKTOP, BST_CHECKED);
+    CheckDlgButton(dialog, IDC_SHELLICONS, BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_SHELLLEGACYMENU, BST_CHECKED);
+    IntegrationOptions read;
+    ReadOptions(dialog, read);
+    EXPECT_TRUE(read.Associate[4]);
+    EXPECT_FALSE(read.Associate[5]);
+    EXPECT_TRUE(read.DesktopLink);
+    EXPECT_TRUE(read.StartMenuLink);
+    EXPECT_FALSE(read.ProgramsLink);
+    EXPECT_TRUE(read.ShellExt);
+    EXPECT_FALSE(read.CascadedMenu);
+    EXPECT_FALSE(read.MenuIcons);
+    EXPECT_TRUE(read.LegacyMenu);
+
+    // Without the shell extension its three boxes are disabled and keep their state.
+    read.ShellExt = false;
+    ShowOptions(dialog, read);
+    for (int id : {IDC_SHELLCASCADED, IDC_SHELLICONS, IDC_SHELLLEGACYMENU})
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, id))) << id;
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SHELLLEGACYMENU), static_cast<UINT>(BST_CHECKED));
+    DestroyWindow(dialog);
 }
 
 TEST_F(SetupOptions, JarAndIsoStartUncheckedUnlessTheyAreFreeOrOurs)

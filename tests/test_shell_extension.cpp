@@ -201,14 +201,14 @@ TEST_F(ShellExtension, RegisteredAndRemovedOnWindowsBefore11)
     PlacePackage(0);  // present, but only Windows 11 runs it
     ASSERT_TRUE(SetString(kClasses, L"*\\shellex\\ContextMenuHandlers\\OtherTool", L"", L"{00000000-0000-0000-0000-000000000001}"));
 
-    RegisterShellIntegration(false, wanted_);
+    RegisterShellIntegration(kShellApply, wanted_);
     ExpectRegistered(true);
     ExpectClassicHandlers(true);
     ExpectRegisteredApplication();
     EXPECT_TRUE(InstallerLog().empty());
     EXPECT_EQ(-1, NewContextMenu());
 
-    RegisterShellIntegration(true, none_);
+    RegisterShellIntegration(kShellRemove, none_);
     ExpectNothingRegistered();
     EXPECT_EQ(L"{00000000-0000-0000-0000-000000000001}",
               StringOf(kClasses, L"*\\shellex\\ContextMenuHandlers\\OtherTool"));
@@ -217,7 +217,7 @@ TEST_F(ShellExtension, RegisteredAndRemovedOnWindowsBefore11)
 
 TEST_F(ShellExtension, AMissingDllSkipsOnlyItsClassKeys)
 {
-    RegisterShellIntegration(false, wanted_);
+    RegisterShellIntegration(kShellApply, wanted_);
     ExpectRegistered(false);
     ExpectClassicHandlers(true);
 }
@@ -225,14 +225,14 @@ TEST_F(ShellExtension, AMissingDllSkipsOnlyItsClassKeys)
 TEST_F(ShellExtension, OldWindowsHasNoRegisteredApplication)
 {
     PretendWindows(5, 1, 2600, 0);
-    RegisterShellIntegration(false, wanted_);
+    RegisterShellIntegration(kShellApply, wanted_);
     EXPECT_FALSE(HasKey(HKEY_LOCAL_MACHINE, L"Software\\Zorvex"));
     EXPECT_FALSE(HasValue(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications", L"Zorvex"));
 
     // Removal there still deletes the product's machine key, but leaves that value alone.
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, L"Software\\Zorvex", L"exe64", L"C:\\Zorvex\\Zorvex.exe"));
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications", L"Zorvex", L"x"));
-    RegisterShellIntegration(true, none_);
+    RegisterShellIntegration(kShellRemove, none_);
     EXPECT_FALSE(HasKey(HKEY_LOCAL_MACHINE, L"Software\\Zorvex"));
     EXPECT_EQ(L"x", StringOf(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications", L"Zorvex"));
 }
@@ -244,7 +244,7 @@ TEST_F(ShellExtension, Windows11InstallsThePackagedMenuWithoutWaiting)
     ASSERT_TRUE(SetString(kClasses, L"*\\shellex\\ContextMenuHandlers\\Zorvex", L"", kClsid64));
 
     DWORD start = GetTickCount();
-    RegisterShellIntegration(false, wanted_);
+    RegisterShellIntegration(kShellApply, wanted_);
     DWORD elapsed = GetTickCount() - start;
     EXPECT_LT(elapsed, 2500u) << "the install must not be waited for";
     EXPECT_EQ(1, NewContextMenu());
@@ -259,7 +259,7 @@ TEST_F(ShellExtension, Windows11InstallsThePackagedMenuWithoutWaiting)
     DeleteFileW(InProgramFolder(L"ZvxExtInstaller.log").c_str());
     ASSERT_TRUE(testsupport::PlaceProgramFile(L"ZvxExtInstaller.delay", "0"));
     wanted_.LegacyMenu = true;
-    RegisterShellIntegration(false, wanted_);
+    RegisterShellIntegration(kShellApply, wanted_);
     ExpectClassicHandlers(true);
     ASSERT_TRUE(WaitForLogLines(2, 15000));
 }
@@ -268,7 +268,7 @@ TEST_F(ShellExtension, Windows11RemovalWaitsForTheInstaller)
 {
     PretendWindows(10, 0, 22631, 0);
     PlacePackage(2000);
-    RegisterShellIntegration(true, none_);
+    RegisterShellIntegration(kShellRemove, none_);
     // Returned only after the installer had ended.
     EXPECT_EQ((std::vector<std::wstring>{L"start -Uninstall", L"end -Uninstall"}), InstallerLog());
     EXPECT_EQ(0, NewContextMenu());

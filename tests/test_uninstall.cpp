@@ -811,6 +811,34 @@ TEST_F(UninstallRun, WaitAloneSleepsAndRunsNeitherMode)
     ExpectNothingRemoved(folder, {L"Zorvex.exe", L"Uninstall.lst"});
 }
 
+// The steps come in the order the command line gives them. Two runs with the
+// two orders tell them apart by two seconds: the time until the box shows, and
+// the time from OK to the program's end (which under Wine has a constant cost
+// of its own after a box).
+TEST_F(UninstallRun, WaitAndWarningActInTheOrderGiven)
+{
+    std::wstring folder = Install(L"Left Behind", "");
+    DWORD untilBox[2] = {};
+    DWORD untilEnd[2] = {};
+    const wchar_t* lines[2] = {L"-wait -warning", L"/WARNING /Wait"};
+    for (int run = 0; run < 2; run++) {
+        ChildProcess child;
+        DWORD start = GetTickCount();
+        Start(child, folder, lines[run]);
+        HWND box = NextBox(child);
+        ASSERT_NE(box, nullptr) << testing::PrintToString(std::wstring(lines[run]));
+        untilBox[run] = GetTickCount() - start;
+        DWORD pressed = GetTickCount();
+        ASSERT_TRUE(PressButton(box, IDOK));
+        EXPECT_EQ(Finish(child), 0);
+        untilEnd[run] = GetTickCount() - pressed;
+    }
+    EXPECT_GE(untilBox[0], 2000u);
+    EXPECT_GE(untilBox[0], untilBox[1] + 1500) << "the first run did not wait before its box";
+    EXPECT_GE(untilEnd[1], untilEnd[0] + 1500) << "the second run did not wait after its box";
+    ExpectNothingRemoved(folder, {L"Uninstall.lst"});
+}
+
 TEST_F(UninstallRun, UnknownSwitchRunsNeitherMode)
 {
     std::wstring folder = Install(L"Zorvex", "Zorvex.exe\n");

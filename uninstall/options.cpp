@@ -5,9 +5,6 @@
 #include <climits>
 
 #include "common/base/strings.h"
-#include "common/localization/messages.h"
-#include "resources/resource.h"
-#include "uninstall/program.h"
 
 CommandOptions& GetCommandOptions()
 {
@@ -61,35 +58,18 @@ const wchar_t* SkipUnquotedProgramPath(const wchar_t* commandLine, const wchar_t
     return next == 0 || IsBlank(next) ? commandLine + length : commandLine;
 }
 
-int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n)
+// Only a text longer than any command line can ask for more steps than fit.
+static void AddStep(OptionSteps& steps, OptionStep step)
 {
-    // A side shorter than n is compared with its terminator, so "ini" never
-    // matches "init" while "setupX" matches "setup".
-    size_t countA = wcsnlen(a, n);
-    size_t countB = wcsnlen(b, n);
-    countA = countA < n ? countA + 1 : n;
-    countB = countB < n ? countB + 1 : n;
-    int r = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE | SORT_STRINGSORT, a, static_cast<int>(countA), b,
-                           static_cast<int>(countB));
-    return r == 0 ? -2 : r - CSTR_EQUAL;
+    if (steps.Count < kMaxOptionSteps)
+        steps.Steps[steps.Count++] = step;
 }
 
-// Told by the self-removal batch file when it could not delete the program.
-static void ShowUninstallWarning()
-{
-    wchar_t programPath[kMaxPathChars];
-    GetProgramPath(programPath, kMaxPathChars);
-    wchar_t text[512];
-    FormatString(text, 512, L"%s\n", MessageText(IDS_UNINSTALLCOMPLETED));
-    size_t used = wcslen(text);
-    // The second message gets what room is left; the box shows a cut text as it is.
-    FormatMessageWithString(IDS_UNINSTALLSHOULDDELETE, programPath, text + used, 512 - used);
-    ShowMessageBox(nullptr, text, MessageText(IDS_UNINSTALLZVX), MB_ICONINFORMATION | MB_SETFOREGROUND);
-}
-
-void ParseOptions(bool sfxcmdPass, const wchar_t* text, bool& setupRequested, bool& uninstallRequested)
+OptionSteps ParseOptions(bool sfxcmdPass, const wchar_t* text, bool& setupRequested, bool& uninstallRequested)
 {
     CommandOptions& options = GetCommandOptions();
+    OptionSteps steps;
+    steps.Count = 0;
     constexpr size_t kArgumentChars = 1024;
     wchar_t argument[kArgumentChars];
     unsigned switches = 0;
@@ -116,11 +96,12 @@ void ParseOptions(bool sfxcmdPass, const wchar_t* text, bool& setupRequested, bo
         else if (CompareNoCasePrefix(name, L"init", 4) == 0)
             CopyString(options.InitText, argument + 5, sizeof options.InitText / sizeof options.InitText[0]);
         else if (CompareNoCasePrefix(name, L"wait", 4) == 0)
-            Sleep(2000);
+            AddStep(steps, OptionStep::Wait);
         else if (CompareNoCasePrefix(name, L"noexplorer", 4) == 0)
             options.NoExplorer = true;
         else if (CompareNoCasePrefix(name, L"warning", 7) == 0)
-            ShowUninstallWarning();
+            AddStep(steps, OptionStep::Warning);
     }
     uninstallRequested = switches == 0 && !sfxcmdPass;
+    return steps;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 struct CommandOptions {
     wchar_t InitText[40];
@@ -17,9 +18,23 @@ CommandOptions& GetCommandOptions();
 // starts with it unquoted (compared without regard to case) and a blank, a tab or
 // the end follows; otherwise the line itself.
 const wchar_t* SkipUnquotedProgramPath(const wchar_t* commandLine, const wchar_t* programPath);
-// One pass over an option text; sfxcmdPass tells the sfxcmd pass from the command line's.
-void ParseOptions(bool sfxcmdPass, const wchar_t* text, bool& setupRequested, bool& uninstallRequested);
+
+// The switches that act rather than set an option, wait (a pause of two
+// seconds) and warning (the box that tells what is left to delete by hand), in
+// the order the command line gives them.
+enum class OptionStep : uint8_t { Wait, Warning };
+// A command line holds at most 32767 characters and each of these switches
+// takes six of them with its blank, so the steps of any command line fit.
+constexpr size_t kMaxOptionSteps = 32768 / 6;
+struct OptionSteps {
+    OptionStep Steps[kMaxOptionSteps];
+    size_t Count;
+};
+
+// One pass over an option text; sfxcmdPass tells the sfxcmd pass from the
+// command line's. Sets the options and the mode flags and answers the steps
+// asked for, which the caller takes (the sfxcmd pass asks for none). It sleeps
+// and shows nothing itself.
+OptionSteps ParseOptions(bool sfxcmdPass, const wchar_t* text, bool& setupRequested, bool& uninstallRequested);
 // The next argument into buffer (may be null: skipped); null when only blanks remain.
 const wchar_t* NextArgument(const wchar_t* position, wchar_t* buffer, size_t capacity);
-// 0 when the first n characters match without regard to case.
-int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n);

@@ -3,137 +3,21 @@
 #include <ole2.h>
 #include <shellapi.h>
 
+#include "common/base/environment.h"
 #include "common/base/file.h"
+#include "common/base/module.h"
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
-#include "common/localization/language_file.h"
 #include "common/localization/messages.h"
+#include "resources/resource.h"
 #include "uninstall/integration/done_dialog.h"
 #include "uninstall/integration/setup_dialog.h"
+#include "uninstall/message_box.h"
 #include "uninstall/options.h"
 #include "uninstall/path_retry.h"
+#include "uninstall/process_state.h"
 #include "uninstall/uninstall_run.h"
-
-static int ExitCode = 0;
-static HICON ProductIcon = nullptr;
-static HFONT DialogBoldFont = nullptr;
-static wchar_t ProgramGroupPath[kProgramGroupFolderChars];
-
-int GetExitCode()
-{
-    return ExitCode;
-}
-
-void SetExitCode(int code)
-{
-    ExitCode = code;
-}
-
-HICON GetProductIcon()
-{
-    return ProductIcon;
-}
-
-HFONT GetDialogBoldFont()
-{
-    return DialogBoldFont;
-}
-
-wchar_t* ProgramGroupFolder()
-{
-    return ProgramGroupPath;
-}
-
-bool GetProgramPath(wchar_t* path, size_t capacity)
-{
-    DWORD size = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
-    DWORD length = GetModuleFileNameW(nullptr, path, size);
-    // A full buffer may hold a cut path.
-    if (length == 0 || length >= size) {
-        if (capacity > 0)
-            path[0] = 0;
-        return false;
-    }
-    return true;
-}
-
-bool ReadEnvironmentVariable(const wchar_t* name, wchar_t* buffer, size_t capacity)
-{
-    if (capacity == 0)
-        return false;
-    buffer[0] = 0;
-    DWORD size = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
-    DWORD length = GetEnvironmentVariableW(name, buffer, size);
-    if (length == 0 || length >= size) {
-        buffer[0] = 0;
-        return false;
-    }
-    return true;
-}
-
-bool IsOneStringFormat(const wchar_t* format)
-{
-    int strings = 0;
-    for (const wchar_t* p = format; *p != 0; p++) {
-        if (*p != L'%')
-            continue;
-        if (p[1] == L'%') {
-            p++;
-        } else if (p[1] == L's') {
-            strings++;
-            p++;
-        } else {
-            return false;
-        }
-    }
-    return strings == 1;
-}
-
-int FormatMessageWithString(uint32_t id, const wchar_t* argument, wchar_t* buffer, size_t capacity)
-{
-    const wchar_t* format = MessageText(id);
-    wchar_t ownText[kMessageTextChars];
-    if (!IsOneStringFormat(format)) {
-        if (LoadStringW(OwnModule(), id, ownText, kMessageTextChars) > 0 && IsOneStringFormat(ownText))
-            format = ownText;
-        else
-            format = L"%s";
-    }
-    return FormatString(buffer, capacity, format, argument);
-}
-
-void HardenDllSearch(bool safeSearch)
-{
-    HMODULE kernel = GetModuleHandleW(L"kernel32");
-    if (kernel == nullptr)
-        return;
-    using SetDllDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    auto setDllDirectory = reinterpret_cast<SetDllDirectoryFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryW")));
-    if (setDllDirectory != nullptr)
-        setDllDirectory(safeSearch ? L"" : nullptr);
-    if (!safeSearch)
-        return;
-    // Where kernel32 has it, libraries loaded by bare name come from System32 only,
-    // never from the program's folder, which a download folder may share with it.
-    auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (setDefaultDllDirectories != nullptr)
-        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
-HMODULE LoadSystemLibrary(const wchar_t* name)
-{
-    wchar_t path[kMaxPathChars];
-    UINT length = GetSystemDirectoryW(path, kMaxPathChars);
-    if (length == 0 || length >= kMaxPathChars)
-        return nullptr;
-    if (!JoinPath(path, name, path, kMaxPathChars))
-        return nullptr;
-    return LoadLibraryW(path);
-}
 
 int32_t ScaleForDpi(int32_t length)
 {
@@ -146,13 +30,6 @@ int32_t ScaleForDpi(int32_t length)
     // 64-bit product: the truncating division gives what 32-bit arithmetic gives
     // for every length that does not overflow, and no undefined result otherwise.
     return static_cast<int32_t>(static_cast<int64_t>(length) * dpiY / 96);
-}
-
-int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags)
-{
-    if (RightToLeft())
-        flags |= MB_RIGHT | MB_RTLREADING;
-    return MessageBoxW(owner, text, caption, flags);
 }
 
 bool CopyFromSfxFolder(const wchar_t* name)
@@ -175,6 +52,29 @@ bool CopyFromSfxFolder(const wchar_t* name)
     return true;
 }
 
+// Told by the self-removal batch file when it could not delete the program.
+static void ShowUninstallWarning()
+{
+    wchar_t programPath[kMaxPathChars];
+    ProgramPath(programPath, kMaxPathChars);
+    wchar_t text[512];
+    FormatString(text, 512, L"%s\n", MessageText(IDS_UNINSTALLCOMPLETED));
+    size_t used = wcslen(text);
+    // The second message gets what room is left; the box shows a cut text as it is.
+    FormatMessageWithString(IDS_UNINSTALLSHOULDDELETE, programPath, text + used, 512 - used);
+    ShowMessageBox(nullptr, text, MessageText(IDS_UNINSTALLZVX), MB_ICONINFORMATION | MB_SETFOREGROUND);
+}
+
+void TakeOptionSteps(const OptionSteps& steps)
+{
+    for (size_t n = 0; n < steps.Count; n++) {
+        if (steps.Steps[n] == OptionStep::Wait)
+            Sleep(2000);
+        else if (steps.Steps[n] == OptionStep::Warning)
+            ShowUninstallWarning();
+    }
+}
+
 // The settings dialog, and after OK the completion dialog and the program group.
 static void RunSetupMode()
 {
@@ -190,20 +90,10 @@ static void RunSetupMode()
         ShellExecuteW(nullptr, L"open", group, nullptr, L"", SW_SHOWNORMAL);
 }
 
-int RunProgram(HINSTANCE instance)
+// The options from sfxcmd and the command line, the steps they ask for, then
+// the mode they choose.
+static void RunModes()
 {
-    HardenDllSearch(true);
-    LoadLanguageLibrary(instance, nullptr);
-    InitLanguage(L"uninstall.lng");
-    OleInitialize(nullptr);
-    ScopedLibrary richEdit(LoadSystemLibrary(L"riched20.dll"));
-
-    ProductIcon = LoadIconW(ResourceModule(), L"ZVXICON");
-    if (ProductIcon == nullptr && ResourceModule() != instance)
-        ProductIcon = LoadIconW(instance, L"ZVXICON");
-    DialogBoldFont = CreateFontW(ScaleForDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0,
-                                 L"MS Shell Dlg");
-
     constexpr size_t kSfxcmdChars = 1024;
     wchar_t sfxcmd[kSfxcmdChars];
     ReadEnvironmentVariable(L"sfxcmd", sfxcmd, kSfxcmdChars);
@@ -212,20 +102,37 @@ int RunProgram(HINSTANCE instance)
     ParseOptions(true, sfxcmd, setupRequested, uninstallRequested);
     const wchar_t* commandLine = GetCommandLineW();
     wchar_t programPath[kMaxPathChars];
-    if (GetProgramPath(programPath, kMaxPathChars))
+    if (ProgramPath(programPath, kMaxPathChars))
         commandLine = SkipUnquotedProgramPath(commandLine, programPath);
-    ParseOptions(false, commandLine, setupRequested, uninstallRequested);
+    TakeOptionSteps(ParseOptions(false, commandLine, setupRequested, uninstallRequested));
 
     if (setupRequested)
         RunSetupMode();
     if (uninstallRequested)
         RunUninstall();
+}
 
-    richEdit.Reset();
-    OleUninitialize();
-    if (DialogBoldFont != nullptr) {
-        DeleteObject(DialogBoldFont);
-        DialogBoldFont = nullptr;
-    }
-    return ExitCode;
+int RunProgram(HINSTANCE instance)
+{
+    HardenDllSearch(true);
+    LoadLanguageLibrary(instance, nullptr);
+    InitLanguage(L"uninstall.lng");
+    // Declared so that the end of the flow releases the rich-edit library, then
+    // OLE, then the font.
+    ScopedGdiObject boldFont;
+    ScopedOleInitialize ole;
+    ScopedLibrary richEdit(LoadSystemLibrary(L"riched20.dll"));
+
+    HICON icon = LoadIconW(ResourceModule(), L"ZVXICON");
+    if (icon == nullptr && ResourceModule() != instance)
+        icon = LoadIconW(instance, L"ZVXICON");
+    SetProductIcon(icon);
+    boldFont.Reset(CreateFontW(ScaleForDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0,
+                               L"MS Shell Dlg"));
+    SetDialogBoldFont(static_cast<HFONT>(boldFont.Get()));
+
+    RunModes();
+
+    SetDialogBoldFont(nullptr);
+    return GetExitCode();
 }

@@ -10,16 +10,18 @@
 #include <memory>
 #include <new>
 
+#include "common/base/environment.h"
 #include "common/base/file.h"
+#include "common/base/module.h"
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
 #include "common/localization/messages.h"
 #include "resources/resource.h"
 #include "uninstall/integration/removal.h"
+#include "uninstall/message_box.h"
 #include "uninstall/options.h"
 #include "uninstall/path_retry.h"
-#include "uninstall/program.h"
 
 static const wchar_t kListName[] = L"Uninstall.lst";
 static const wchar_t kBatchName[] = L"Uninstall_Zvx.Bat";
@@ -674,7 +676,7 @@ void RunUninstall()
     // Without the whole path and the install folder as current directory, the
     // relative names below would be read and deleted wherever the caller left us.
     wchar_t programPath[kMaxPathChars];
-    if (!GetProgramPath(programPath, kMaxPathChars))
+    if (!ProgramPath(programPath, kMaxPathChars))
         return;
     wchar_t entry[kMaxPathChars];
     CopyString(entry, programPath, kMaxPathChars);

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "common/base/file.h"
+#include "common/base/module.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
 
@@ -219,14 +220,8 @@ void LocateSettingsFolder(wchar_t* dest, size_t capacity, bool create)
         return;
     if (LocateAppDataFolder(dest, capacity, create))
         return;
-    DWORD cap = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
-    DWORD length = GetModuleFileNameW(nullptr, dest, cap);
-    if (length == 0 || length >= cap) {
-        // A cut program path would name some other folder.
-        dest[0] = 0;
-        return;
-    }
-    StripNamePart(dest);
+    if (ProgramPath(dest, capacity))
+        StripNamePart(dest);
 }
 
 bool LocateAppDataFolder(wchar_t* dest, size_t capacity, bool create)

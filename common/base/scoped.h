@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <ole2.h>
 
 template <class H, class Traits>
 class ScopedHandleOf {
@@ -97,6 +98,23 @@ public:
 private:
     HWND window_;
     HDC dc_;
+};
+
+// OLE for this thread while the owner lives. A failed initialisation is not
+// balanced: only a call that succeeded (also "already initialised") is.
+class ScopedOleInitialize {
+public:
+    ScopedOleInitialize() : initialized_(SUCCEEDED(OleInitialize(nullptr))) {}
+    ~ScopedOleInitialize()
+    {
+        if (initialized_)
+            OleUninitialize();
+    }
+    ScopedOleInitialize(const ScopedOleInitialize&) = delete;
+    ScopedOleInitialize& operator=(const ScopedOleInitialize&) = delete;
+
+private:
+    bool initialized_;
 };
 
 // One COM interface pointer, released when the owner goes.

@@ -33,6 +33,20 @@ static bool AppendBounded(Char* dest, const Char* src, size_t capacity)
     return CopyBounded(dest + length, src, capacity - length);
 }
 
+uint32_t Win32Capacity(size_t capacity)
+{
+    return capacity > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(capacity);
+}
+
+bool KeepWholeText(uint32_t length, wchar_t* dest, size_t capacity)
+{
+    if (length != 0 && length < capacity)
+        return true;
+    if (capacity > 0)
+        dest[0] = 0;
+    return false;
+}
+
 bool CopyString(wchar_t* dest, const wchar_t* src, size_t capacity)
 {
     return CopyBounded(dest, src, capacity);
@@ -120,6 +134,17 @@ int CompareNoCase(const wchar_t* a, const wchar_t* b)
     default:
         return -2;
     }
+}
+
+int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n)
+{
+    size_t countA = wcsnlen(a, n);
+    size_t countB = wcsnlen(b, n);
+    countA = countA < n ? countA + 1 : n;
+    countB = countB < n ? countB + 1 : n;
+    int r = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE | SORT_STRINGSORT, a, static_cast<int>(countA), b,
+                           static_cast<int>(countB));
+    return r == 0 ? -2 : r - CSTR_EQUAL;
 }
 
 int64_t ParseInt(const wchar_t* text)

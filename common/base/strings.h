@@ -11,6 +11,13 @@
 // Standard size of path and text buffers throughout the program.
 constexpr size_t kMaxPathChars = 2048;
 
+// The 32-bit size a Win32 call takes for a buffer of capacity characters.
+uint32_t Win32Capacity(size_t capacity);
+// For a Win32 call that answers the characters it wrote into dest of capacity,
+// or the size it would need when they did not fit: true when the text is whole
+// (neither empty nor cut); otherwise dest is emptied.
+bool KeepWholeText(uint32_t length, wchar_t* dest, size_t capacity);
+
 // Copies at most capacity - 1 characters; false when the source was cut.
 bool CopyString(wchar_t* dest, const wchar_t* src, size_t capacity);
 // Appends within the capacity; false when the source was cut or the
@@ -35,6 +42,10 @@ bool AnsiFromWide(const wchar_t* src, char* dest, size_t capacity);
 // -1, 0 or 1 without regard to case (CompareStringW, user locale,
 // NORM_IGNORECASE | SORT_STRINGSORT); -2 when the comparison itself fails.
 int CompareNoCase(const wchar_t* a, const wchar_t* b);
+// 0 when the first n characters match without regard to case (same comparison);
+// a side shorter than n takes part with its terminator, so "ini" never matches
+// "init" over 4 while "setupX" matches "setup" over 5.
+int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n);
 
 // Optional '-' then decimal digits up to the first other character; no blanks,
 // no '+'. Accumulates unsigned and wraps instead of overflowing.

@@ -2,10 +2,10 @@
 
 #include <cwchar>
 
+#include "common/base/module.h"
 #include "common/base/paths.h"
 #include "common/base/strings.h"
 #include "common/localization/messages.h"
-#include "uninstall/program.h"
 
 using HtmlHelpProc = HWND(WINAPI*)(HWND owner, const wchar_t* file, UINT command, DWORD_PTR data);
 
@@ -23,9 +23,8 @@ static bool Retried;
 // the program's, and the translated copy in the language folder when one exists.
 static bool LocateHelpFile(bool shortForm, wchar_t* path, size_t capacity)
 {
-    DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(capacity));
-    if (length == 0 || length >= capacity)
-        return false;  // a cut path would name some other file
+    if (!ProgramPath(path, capacity))
+        return false;
     if (shortForm) {
         wchar_t shortPath[kMaxPathChars];
         DWORD shortLength = GetShortPathNameW(path, shortPath, kMaxPathChars);

@@ -11,6 +11,7 @@
 #include "common/base/errors.h"
 #include "common/base/file.h"
 #include "common/base/heapsort.h"
+#include "common/base/module.h"
 #include "common/base/paths.h"
 #include "common/base/strings.h"
 
@@ -360,13 +361,8 @@ void LoadLanguageFile(const wchar_t* path)
     if (wcschr(path, L'\\') != nullptr) {
         if (!CopyString(fullPath, path, kMaxPathChars))
             return;
-    } else {
-        DWORD n = GetModuleFileNameW(nullptr, fullPath, kMaxPathChars);
-        // A full buffer may hold a cut path: no file of ours lies there.
-        if (n == 0 || n >= kMaxPathChars)
-            return;
-        if (!ReplaceNamePart(fullPath, path, kMaxPathChars))
-            return;
+    } else if (!ProgramFilePath(path, fullPath, kMaxPathChars)) {
+        return;
     }
 
     File file;

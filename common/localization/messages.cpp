@@ -5,6 +5,7 @@
 
 #include "common/base/file.h"
 #include "common/base/heapsort.h"
+#include "common/base/module.h"
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
@@ -135,10 +136,9 @@ const wchar_t kLanguageLibraryName[] = L"zvxlng.dll";
 uint32_t KeyIndex[sizeof KeyTable / sizeof KeyTable[0]];
 bool KeyIndexBuilt = false;
 
-bool LibraryLoaded = false;
-HMODULE LibraryModule = nullptr;
+// Empty when no library is loaded; the program's own module then supplies the resources.
+ScopedLibrary LanguageLibrary;
 HINSTANCE OwnModuleHandle = nullptr;
-HINSTANCE ResourceModuleHandle = nullptr;
 
 wchar_t MessageBuffers[8][kMessageTextChars];
 unsigned MessageTurn = 0;
@@ -203,36 +203,21 @@ void LoadLanguageLibrary(HINSTANCE ownModule, const wchar_t* path)
 {
     UnloadLanguageLibrary();
     OwnModuleHandle = ownModule;
-    ResourceModuleHandle = ownModule;
 
     wchar_t libraryPath[kMaxPathChars];
-    if (path != nullptr) {
-        if (!CopyString(libraryPath, path, kMaxPathChars))
-            return;
-    } else {
-        DWORD n = GetModuleFileNameW(nullptr, libraryPath, kMaxPathChars);
-        // A full buffer may hold a cut path, which must not name a library to load.
-        if (n == 0 || n >= kMaxPathChars)
-            return;
-    }
-    if (!ReplaceNamePart(libraryPath, kLanguageLibraryName, kMaxPathChars))
+    bool named = path != nullptr ? CopyString(libraryPath, path, kMaxPathChars) &&
+                                       ReplaceNamePart(libraryPath, kLanguageLibraryName, kMaxPathChars)
+                                 : ProgramFilePath(kLanguageLibraryName, libraryPath, kMaxPathChars);
+    if (!named)
         return;
     FindInLanguageFolder(libraryPath, libraryPath, kMaxPathChars);
 
-    LibraryModule = LoadLibraryResources(libraryPath);
-    LibraryLoaded = LibraryModule != nullptr;
-    if (LibraryLoaded)
-        ResourceModuleHandle = LibraryModule;
+    LanguageLibrary.Reset(LoadLibraryResources(libraryPath));
 }
 
 void UnloadLanguageLibrary()
 {
-    if (!LibraryLoaded)
-        return;
-    FreeLibrary(LibraryModule);
-    LibraryModule = nullptr;
-    LibraryLoaded = false;
-    ResourceModuleHandle = OwnModule();
+    LanguageLibrary.Reset();
 }
 
 void InitLanguage(const wchar_t* fileName)
@@ -261,7 +246,7 @@ HINSTANCE OwnModule()
 
 HINSTANCE ResourceModule()
 {
-    return ResourceModuleHandle != nullptr ? ResourceModuleHandle : OwnModule();
+    return LanguageLibrary ? LanguageLibrary.Get() : OwnModule();
 }
 
 HINSTANCE DialogModule(const wchar_t* dialogName)

@@ -9,6 +9,7 @@
 #include "common/base/errors.h"
 #include "common/base/file.h"
 #include "common/base/heapsort.h"
+#include "common/base/module.h"
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
@@ -153,18 +154,11 @@ static bool IsFileAt(const wchar_t* path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// Beside the module that holds this code first, then %APPDATA%\Zorvex.
+// Beside the program first, then %APPDATA%\Zorvex.
 static bool FindSettingsFile(wchar_t* path, size_t capacity)
 {
-    HMODULE module = nullptr;
-    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCWSTR>(&FindSettingsFile), &module)) {
-        DWORD length = GetModuleFileNameW(module, path, static_cast<DWORD>(capacity));
-        // A length that fills the buffer means the module's path was cut.
-        if (length > 0 && length < capacity && ReplaceNamePart(path, kSettingsFileName, capacity) &&
-            IsFileAt(path))
-            return true;
-    }
+    if (ProgramFilePath(kSettingsFileName, path, capacity) && IsFileAt(path))
+        return true;
     path[0] = 0;
     if (!LocateAppDataFolder(path, capacity, false))
         return false;

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "common/base/module.h"
 #include "common/localization/messages.h"
 #include "uninstall/integration/context_items_dialog.h"
 #include "uninstall/integration/done_dialog.h"
 #include "uninstall/integration/setup_dialog.h"
-#include "uninstall/program.h"
 #include "resources/resource.h"
 
 static bool SaveWindowPicture(HWND window, const wchar_t* path)

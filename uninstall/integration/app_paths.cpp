@@ -3,12 +3,12 @@
 #include <windows.h>
 
 #include "common/base/file.h"
+#include "common/base/module.h"
 #include "common/base/paths.h"
 #include "common/base/strings.h"
 #include "common/localization/messages.h"
 #include "common/settings/settings_store.h"
 #include "resources/resource.h"
-#include "uninstall/integration/program_files.h"
 
 const wchar_t kAppPathsKey[] = L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zorvex.exe";
 const wchar_t kUninstallKey[] = L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zorvex archiver";

@@ -6,12 +6,12 @@
 #include <cwchar>
 
 #include "common/base/file.h"
+#include "common/base/module.h"
 #include "common/base/find.h"
 #include "common/base/strings.h"
 #include "common/localization/messages.h"
 #include "common/settings/settings_store.h"
 #include "resources/resource.h"
-#include "uninstall/integration/program_files.h"
 
 // The boxes are given per row: rows 4 and 13 come before rows 5 and 14 although
 // their boxes have the higher ids, so no arithmetic on the row index works.
@@ -188,8 +188,12 @@ bool IsOwnAssociation(const wchar_t* ext)
     return IsOwnProgId(owner);
 }
 
-void AssociateExtension(const wchar_t* ext, bool associate, bool newEntryWanted, bool isZvx, bool isZip)
+void AssociateExtension(const wchar_t* ext, unsigned flags)
 {
+    bool associate = (flags & kBindExtension) != 0;
+    bool newEntryWanted = (flags & kWantNewFileEntry) != 0;
+    bool isZvx = (flags & kZvxRow) != 0;
+    bool isZip = (flags & kZipRow) != 0;
     StoreTemplateFirstBytes();
     wchar_t newFileKey[kMaxPathChars];
     wchar_t savedKey[kSavedKeyChars];
@@ -253,9 +257,16 @@ void ApplyAssociations(const IntegrationOptions& options)
 {
     for (int row = 0; row < kAssociationRows; ++row) {
         const wchar_t* position = AssociationTable[row].Extensions;
+        unsigned flags = options.Associate[row] ? kBindExtension : kReleaseExtension;
+        if (options.ShellExt)
+            flags |= kWantNewFileEntry;
+        if (row == 0)
+            flags |= kZvxRow;
+        else if (row == 1)
+            flags |= kZipRow;
         wchar_t ext[kExtensionChars];
         while (NextExtension(position, ext, kExtensionChars))
-            AssociateExtension(ext, options.Associate[row], options.ShellExt, row == 0, row == 1);
+            AssociateExtension(ext, flags);
     }
 }
 

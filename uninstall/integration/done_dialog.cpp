@@ -9,7 +9,7 @@
 #include "common/localization/messages.h"
 #include "resources/resource.h"
 #include "uninstall/options.h"
-#include "uninstall/program.h"
+#include "uninstall/process_state.h"
 
 static void Open(const wchar_t* target)
 {

@@ -8,7 +8,7 @@
 #include "uninstall/integration/app_paths.h"
 #include "uninstall/integration/associations.h"
 #include "uninstall/integration/integration_options.h"
-#include "uninstall/integration/program_files.h"
+#include "uninstall/integration/registry_view32.h"
 #include "uninstall/integration/shell_extension.h"
 #include "uninstall/integration/shortcuts.h"
 #include "uninstall/options.h"
@@ -34,7 +34,7 @@ void RemoveIntegration()
     // The saved records of the former owners go with the user's settings below: use them first.
     ApplyAssociations(none);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
-    RegisterShellIntegration(true, none);
+    RegisterShellIntegration(kShellRemove, none);
     UpdateShortcuts(none, nullptr, 0, nullptr);
 
     DeleteKeyTree(HKEY_CLASSES_ROOT, L"Zorvex");

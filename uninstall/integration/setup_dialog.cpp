@@ -1,24 +1,21 @@
 #include "uninstall/integration/setup_dialog.h"
 
 #include <richedit.h>
-#include <shlobj.h>
 
 #include <cwchar>
 
-#include "common/base/file.h"
 #include "common/base/strings.h"
 #include "common/localization/dialog_localization.h"
 #include "common/localization/messages.h"
 #include "common/settings/settings_store.h"
 #include "resources/resource.h"
-#include "uninstall/integration/app_paths.h"
+#include "uninstall/integration/apply.h"
 #include "uninstall/integration/associations.h"
 #include "uninstall/integration/context_items_dialog.h"
-#include "uninstall/integration/shell_extension.h"
-#include "uninstall/integration/shortcuts.h"
 #include "uninstall/integration/windows_version.h"
+#include "uninstall/message_box.h"
 #include "uninstall/options.h"
-#include "uninstall/program.h"
+#include "uninstall/process_state.h"
 
 static const wchar_t kSetupKey[] = L"Setup";
 static const wchar_t kLinksKey[] = L"Setup\\Links";
@@ -27,6 +24,38 @@ static constexpr size_t kHelpTextChars = 6 * kMessageTextChars + 16;
 
 // The one-time notice about Windows 11's single top-level menu item.
 static bool SingleTopItemNoticeShown;
+
+// How a flag's default is settled while its setting is missing.
+enum class FlagDefault { Off, On, OnWindows11 };
+
+// The seven flags besides the association rows: each with its check box and its
+// setting, in the order they are read and saved.
+struct OptionBox {
+    bool IntegrationOptions::*Flag;
+    int CheckBoxId;
+    const wchar_t* Key;
+    const wchar_t* Value;
+    FlagDefault Default;
+};
+
+static const OptionBox kOptionBoxes[] = {
+    {&IntegrationOptions::DesktopLink, IDC_LINKDESKTOP, kLinksKey, L"Desktop", FlagDefault::Off},
+    {&IntegrationOptions::StartMenuLink, IDC_LINKSTARTMENU, kLinksKey, L"StartMenu", FlagDefault::Off},
+    {&IntegrationOptions::ProgramsLink, IDC_LINKPROGRAMS, kLinksKey, L"Programs", FlagDefault::On},
+    {&IntegrationOptions::ShellExt, IDC_SHELLEXT, kSetupKey, L"ShellExt", FlagDefault::On},
+    {&IntegrationOptions::CascadedMenu, IDC_SHELLCASCADED, kSetupKey, L"CascadedMenu", FlagDefault::OnWindows11},
+    {&IntegrationOptions::MenuIcons, IDC_SHELLICONS, kSetupKey, L"MenuIcons", FlagDefault::On},
+    {&IntegrationOptions::LegacyMenu, IDC_SHELLLEGACYMENU, kSetupKey, L"LegacyMenu", FlagDefault::Off},
+};
+
+static int DefaultValue(FlagDefault flagDefault)
+{
+    switch (flagDefault) {
+    case FlagDefault::On: return 1;
+    case FlagDefault::OnWindows11: return IsWindows11() ? 1 : 0;
+    default: return 0;
+    }
+}
 
 static bool RowKey(int row, wchar_t* key)
 {
@@ -51,13 +80,8 @@ void LoadOptions(IntegrationOptions& options)
         }
         options.Associate[row] = set;
     }
-    options.DesktopLink = ReadUserInt(kLinksKey, L"Desktop", 0) != 0;
-    options.StartMenuLink = ReadUserInt(kLinksKey, L"StartMenu", 0) != 0;
-    options.ProgramsLink = ReadUserInt(kLinksKey, L"Programs", 1) != 0;
-    options.ShellExt = ReadUserInt(kSetupKey, L"ShellExt", 1) != 0;
-    options.CascadedMenu = ReadUserInt(kSetupKey, L"CascadedMenu", IsWindows11() ? 1 : 0) != 0;
-    options.MenuIcons = ReadUserInt(kSetupKey, L"MenuIcons", 1) != 0;
-    options.LegacyMenu = ReadUserInt(kSetupKey, L"LegacyMenu", 0) != 0;
+    for (const OptionBox& box : kOptionBoxes)
+        options.*box.Flag = ReadUserInt(box.Key, box.Value, DefaultValue(box.Default)) != 0;
     // Until the packaged menu has been installed once, Windows 11 shows the
     // classic commands only in a submenu.
     if (IsWindows11() && ReadUserInt(kSetupKey, L"NewContextMenu", 0) == 0)
@@ -110,13 +134,8 @@ void ShowOptions(HWND window, const IntegrationOptions& options)
 {
     for (int row = 0; row < kAssociationRows; ++row)
         Check(window, AssociationTable[row].CheckBoxId, options.Associate[row]);
-    Check(window, IDC_LINKDESKTOP, options.DesktopLink);
-    Check(window, IDC_LINKSTARTMENU, options.StartMenuLink);
-    Check(window, IDC_LINKPROGRAMS, options.ProgramsLink);
-    Check(window, IDC_SHELLEXT, options.ShellExt);
-    Check(window, IDC_SHELLCASCADED, options.CascadedMenu);
-    Check(window, IDC_SHELLICONS, options.MenuIcons);
-    Check(window, IDC_SHELLLEGACYMENU, options.LegacyMenu);
+    for (const OptionBox& box : kOptionBoxes)
+        Check(window, box.CheckBoxId, options.*box.Flag);
     // The dependent boxes keep their state while disabled.
     Enable(window, IDC_SHELLCASCADED, options.ShellExt);
     Enable(window, IDC_SHELLICONS, options.ShellExt);
@@ -128,13 +147,8 @@ void ReadOptions(HWND window, IntegrationOptions& options)
     options = IntegrationOptions();
     for (int row = 0; row < kAssociationRows; ++row)
         options.Associate[row] = Checked(window, AssociationTable[row].CheckBoxId);
-    options.DesktopLink = Checked(window, IDC_LINKDESKTOP);
-    options.StartMenuLink = Checked(window, IDC_LINKSTARTMENU);
-    options.ProgramsLink = Checked(window, IDC_LINKPROGRAMS);
-    options.ShellExt = Checked(window, IDC_SHELLEXT);
-    options.CascadedMenu = Checked(window, IDC_SHELLCASCADED);
-    options.MenuIcons = Checked(window, IDC_SHELLICONS);
-    options.LegacyMenu = Checked(window, IDC_SHELLLEGACYMENU);
+    for (const OptionBox& box : kOptionBoxes)
+        options.*box.Flag = Checked(window, box.CheckBoxId);
 }
 
 void SaveOptions(const IntegrationOptions& options)
@@ -144,13 +158,8 @@ void SaveOptions(const IntegrationOptions& options)
         if (RowKey(row, key))
             WriteUserInt(key, L"Set", options.Associate[row] ? 1 : 0);
     }
-    WriteUserInt(kLinksKey, L"Desktop", options.DesktopLink ? 1 : 0);
-    WriteUserInt(kLinksKey, L"StartMenu", options.StartMenuLink ? 1 : 0);
-    WriteUserInt(kLinksKey, L"Programs", options.ProgramsLink ? 1 : 0);
-    WriteUserInt(kSetupKey, L"ShellExt", options.ShellExt ? 1 : 0);
-    WriteUserInt(kSetupKey, L"CascadedMenu", options.CascadedMenu ? 1 : 0);
-    WriteUserInt(kSetupKey, L"MenuIcons", options.MenuIcons ? 1 : 0);
-    WriteUserInt(kSetupKey, L"LegacyMenu", options.LegacyMenu ? 1 : 0);
+    for (const OptionBox& box : kOptionBoxes)
+        WriteUserInt(box.Key, box.Value, options.*box.Flag ? 1 : 0);
 }
 
 void ToggleAllAssociations(HWND window)
@@ -162,27 +171,6 @@ void ToggleAllAssociations(HWND window)
     }
     for (int id = IDC_ASSOCZVX; id <= IDC_ASSOC001; ++id)
         Check(window, id, anyUnchecked);
-}
-
-bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPathOut, size_t groupPathCapacity)
-{
-    if (!WriteAppPaths())
-        return false;
-    // RegisterProgIds tells the shell once every association is written; that notice
-    // covers the shell extension's keys too. A second one a moment earlier would only
-    // make Explorer reload its associations twice.
-    RegisterShellIntegration(false, options, false);
-    ApplyAssociations(options);
-    if (!RegisterProgIds()) {
-        // Stopped before its notice: the shell must still hear of the extension.
-        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
-        return false;
-    }
-    wchar_t iconPath[kMaxPathChars];
-    ReadUserString(L"Interface\\Themes", L"ShellExtIcon", iconPath, L"", kMaxPathChars);
-    bool useIcon = iconPath[0] != 0 && FileExists(iconPath);
-    UpdateShortcuts(options, groupPathOut, groupPathCapacity, useIcon ? iconPath : nullptr);
-    return true;
 }
 
 static void SetHelpText(HWND window)
@@ -217,12 +205,7 @@ static void AcceptSetupDialog(HWND window)
     IntegrationOptions options;
     ReadOptions(window, options);
     SaveOptions(options);
-    // Failures are not the user's to act on here: the rest still runs.
-    ApplyIntegration(options, ProgramGroupFolder(), kProgramGroupFolderChars);
-    DeleteUserValue(L"Interface\\Misc", L"RemShown");
-    if (!GetCommandOptions().Msi)
-        WriteUninstallEntry();
-    AssociateExtension(L".ace", false, false, false, false);
+    ApplySetupChoices(options);
     EndDialog(window, 1);
 }
 

@@ -1,9 +1,8 @@
-// The integration settings dialog SETUPDLG: the user's choices loaded, shown,
-// saved and applied.
+// The integration settings dialog SETUPDLG: the user's choices loaded, shown
+// and saved; on OK it hands them to the apply sequence.
 #pragma once
 
 #include <windows.h>
-#include <cstddef>
 
 #include "uninstall/integration/integration_options.h"
 
@@ -19,6 +18,3 @@ void ReadOptions(HWND window, IntegrationOptions& options);
 void SaveOptions(const IntegrationOptions& options);
 // Checks all archive types when any is unchecked, otherwise clears them all.
 void ToggleAllAssociations(HWND window);
-// App Paths, shell extension, associations, program identifiers, shortcuts;
-// false when a denied write stopped it early.
-bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPathOut, size_t groupPathCapacity);

@@ -5,11 +5,12 @@
 #include <shlobj.h>
 
 #include "common/base/file.h"
+#include "common/base/module.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
 #include "common/settings/settings_store.h"
 #include "uninstall/integration/associations.h"
-#include "uninstall/integration/program_files.h"
+#include "uninstall/integration/registry_view32.h"
 #include "uninstall/integration/windows_version.h"
 
 // Fixed for the life of the product: the shell extension DLLs implement these classes.
@@ -187,11 +188,11 @@ void RegisterShellExtension(const IntegrationOptions& options, const ShellExtVar
         SetHandlerKey(row, variant, classicMenu);
 }
 
-void RegisterShellIntegration(bool remove, const IntegrationOptions& options, bool notifyShell)
+void RegisterShellIntegration(unsigned flags, const IntegrationOptions& options)
 {
     for (const ShellExtVariant& variant : kShellExtVariants)
         RegisterShellExtension(options, variant);
-    RegisterApplication(remove);
-    if (notifyShell)
+    RegisterApplication((flags & kShellRemove) != 0);
+    if ((flags & kShellLeaveNotice) == 0)
         SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }

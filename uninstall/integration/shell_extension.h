@@ -16,8 +16,15 @@ struct ShellExtVariant {
 };
 extern const ShellExtVariant kShellExtVariants[2];  // 32-bit first, then 64-bit
 
-// Ends by telling the shell that associations changed, unless notifyShell is false:
-// then the caller does, once, after changes of its own.
-void RegisterShellIntegration(bool remove, const IntegrationOptions& options, bool notifyShell = true);
+// What RegisterShellIntegration does beside the two variants, which follow options.ShellExt.
+enum ShellIntegrationFlags : unsigned {
+    kShellApply = 0,
+    // Also delete the registered application and the product's machine key.
+    kShellRemove = 1u << 0,
+    // Do not tell the shell that associations changed: the caller does, once,
+    // after changes of its own.
+    kShellLeaveNotice = 1u << 1,
+};
+void RegisterShellIntegration(unsigned flags, const IntegrationOptions& options);
 void RegisterShellExtension(const IntegrationOptions& options, const ShellExtVariant& variant);
 void RunContextMenuPackageInstaller(bool install);

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "common/base/file.h"
+#include "common/base/module.h"
 #include "common/base/find.h"
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
@@ -13,7 +14,6 @@
 #include "common/localization/messages.h"
 #include "common/settings/settings_store.h"
 #include "resources/resource.h"
-#include "uninstall/integration/program_files.h"
 #include "uninstall/integration/windows_version.h"
 
 namespace {
@@ -91,11 +91,24 @@ void EmptyFolder(const wchar_t* folder, const wchar_t* folderFinal)
     }
 }
 
-// Makes (or removes) one program group. The caller's path buffer receives the
-// group's path: always for the user's group, only when it exists for the all-users one.
-void UpdateGroup(bool make, const wchar_t* programsFolder, bool reportOnlyWhenMade, wchar_t* groupPathOut,
-                 size_t groupPathCapacity, const wchar_t* workingDirectory, const wchar_t* description,
-                 const wchar_t* iconPath)
+// What the Start menu and group shortcuts of one update share.
+struct ShortcutProperties {
+    const wchar_t* WorkingDirectory;
+    const wchar_t* Description;
+    const wchar_t* IconPath;  // may be null; in a group, the program's own shortcut only
+};
+
+// Where a made group's path goes: always for the user's group, only when it
+// exists afterwards for the all-users one, which then names the group reported.
+struct GroupPathReport {
+    wchar_t* Path;  // may be null: not wanted
+    size_t Capacity;
+    bool OnlyWhenMade;
+};
+
+// Makes (or removes) one program group below programsFolder.
+void UpdateGroup(bool make, const wchar_t* programsFolder, const GroupPathReport& report,
+                 const ShortcutProperties& properties)
 {
     wchar_t group[kMaxPathChars];
     if (!JoinPath(programsFolder, kGroupName, group, kMaxPathChars))
@@ -113,8 +126,8 @@ void UpdateGroup(bool make, const wchar_t* programsFolder, bool reportOnlyWhenMa
             return;
         EmptyFolder(group, groupFinal);
     }
-    if (groupPathOut != nullptr && !reportOnlyWhenMade)
-        CopyString(groupPathOut, group, groupPathCapacity);
+    if (report.Path != nullptr && !report.OnlyWhenMade)
+        CopyString(report.Path, group, report.Capacity);
     CreateDirectoryW(group, nullptr);
     for (const GroupShortcut& shortcut : kGroupShortcuts) {
         wchar_t target[kMaxPathChars];
@@ -128,10 +141,11 @@ void UpdateGroup(bool make, const wchar_t* programsFolder, bool reportOnlyWhenMa
             ShortcutFileName(shortcut.LinkMessage, linkName, kShortcutNameChars);
         wchar_t link[kMaxPathChars];
         if (JoinPath(group, linkName, link, kMaxPathChars))
-            CreateShortcut(target, link, workingDirectory, description, shortcut.WithIcon ? iconPath : nullptr);
+            CreateShortcut(target, link, properties.WorkingDirectory, properties.Description,
+                           shortcut.WithIcon ? properties.IconPath : nullptr);
     }
-    if (groupPathOut != nullptr && reportOnlyWhenMade && FileExists(group))
-        CopyString(groupPathOut, group, groupPathCapacity);
+    if (report.Path != nullptr && report.OnlyWhenMade && FileExists(group))
+        CopyString(report.Path, group, report.Capacity);
 }
 
 }  // namespace
@@ -228,10 +242,9 @@ void UpdateShortcuts(const IntegrationOptions& options, wchar_t* groupPathOut, s
         }
     }
 
+    const ShortcutProperties properties = {workingDirectory, description, iconPath};
     LookUpFolder(CSIDL_PROGRAMS, folder, kMaxPathChars);
-    UpdateGroup(options.ProgramsLink, folder, false, groupPathOut, groupPathCapacity, workingDirectory, description,
-                iconPath);
+    UpdateGroup(options.ProgramsLink, folder, {groupPathOut, groupPathCapacity, false}, properties);
     if (LookUpFolder(CSIDL_COMMON_PROGRAMS, folder, kMaxPathChars))
-        UpdateGroup(options.ProgramsLink, folder, true, groupPathOut, groupPathCapacity, workingDirectory,
-                    description, iconPath);
+        UpdateGroup(options.ProgramsLink, folder, {groupPathOut, groupPathCapacity, true}, properties);
 }

@@ -1,0 +1,17 @@
+#include "uninstall/integration/registry_view32.h"
+
+#include "common/settings/settings_store.h"
+
+void DeleteKeyIn32BitView(HKEY root, const wchar_t* keyPath)
+{
+    if (!IntegrationAllowed() || keyPath == nullptr)
+        return;
+    const wchar_t* subKey = keyPath;
+    if (root != HKEY_CLASSES_ROOT) {
+        if (keyPath[0] != L'\\')
+            return;
+        ++subKey;
+    }
+    if (subKey[0] != 0)
+        RegDeleteKeyExW(root, subKey, KEY_WOW64_32KEY, 0);
+}
