@@ -19,7 +19,7 @@ wine=$zvx_wine
 cleanup() {
     # ZVX_DEMO_KEEP=DIR keeps the registry and file snapshots for a closer look.
     if [ -n "${ZVX_DEMO_KEEP:-}" ]; then
-        mkdir -p "$ZVX_DEMO_KEEP" && cp -r "$work/before" "$work/setup" "$work/after" "$ZVX_DEMO_KEEP/" 2>/dev/null || true
+        mkdir -p "$ZVX_DEMO_KEEP" && cp -r "$work/before" "$work/setup" "$work/preview" "$work/after" "$work/logs" "$ZVX_DEMO_KEEP/" 2>/dev/null || true
     fi
     zvx_wine_stop
     zvx_xvfb_stop
@@ -27,6 +27,22 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 . "$root/tools/machine-state.sh"
+. "$root/tools/change-log-check.sh"
+# The change logs lie outside drive C:, so that they are no part of what is compared.
+logs="$work/logs"
+mkdir -p "$logs"
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+log_status=0
+# check_log LOG BEFORE AFTER: the log names every change the snapshots show, and nothing else.
+check_log() {
+    if zvx_log_check "$1" "$2" "$3" > "$work/log-check.txt"; then
+        echo "   The change log names every change the registry and file comparison found, and nothing else."
+    else
+        echo "   The change log and the comparison disagree:"
+        cat "$work/log-check.txt"
+        log_status=1
+    fi
+}
 
 [ -n "${DISPLAY:-}" ] || zvx_xvfb_start
 
@@ -65,17 +81,40 @@ zvx_snapshot "$work/before"
 init=A1111111D1S1
 echo "== Running Uninstall.exe -setup -s -init$init (silent setup)"
 set +e
-(cd "$install" && $wine "$install/Uninstall.exe" -setup -s "-init$init" >/dev/null 2>&1 </dev/null)
+(cd "$install" && ZORVEX_LOG=$(winpath "$logs/setup.log") \
+    $wine "$install/Uninstall.exe" -setup -s "-init$init" >/dev/null 2>&1 </dev/null)
 rc=$?
 set -e
 echo "   exit code: $rc"
 zvx_snapshot "$work/setup"
 echo "== What setup changed:"
 zvx_report "$work/before" "$work/setup"
+echo "== Its change log (ZORVEX_LOG), first lines and last:"
+sed -n '1,6p' "$logs/setup.log" | sed 's/^/   /'
+echo "   ... ($(wc -l < "$logs/setup.log") lines)"
+tail -n 2 "$logs/setup.log" | sed 's/^/   /'
+check_log "$logs/setup.log" "$work/before" "$work/setup"
+
+echo "== Running ZORVEX_PREVIEW=1 Uninstall.exe -s (what the uninstall would do; changes nothing)"
+set +e
+ZORVEX_PREVIEW=1 ZORVEX_LOG=$(winpath "$logs/preview.log") $wine "$install/Uninstall.exe" -s >/dev/null 2>&1 </dev/null
+rc=$?
+set -e
+zvx_wine_wait
+echo "   exit code: $rc"
+zvx_snapshot "$work/preview"
+if [ -n "$(zvx_report "$work/setup" "$work/preview")" ]; then
+    echo "   The preview changed the machine:"
+    zvx_report "$work/setup" "$work/preview"
+    log_status=1
+else
+    echo "   Registry and files are as they were. The preview's log:"
+fi
+sed 's/^/   /' "$logs/preview.log"
 
 echo "== Running Uninstall.exe -s (silent uninstall)"
 set +e
-$wine "$install/Uninstall.exe" -s >/dev/null 2>&1 </dev/null
+ZORVEX_LOG=$(winpath "$logs/uninstall.log") $wine "$install/Uninstall.exe" -s >/dev/null 2>&1 </dev/null
 rc=$?
 set -e
 echo "   exit code: $rc"
@@ -93,6 +132,20 @@ done
 zvx_wine_wait
 
 zvx_snapshot "$work/after"
+echo "== The uninstall's change log (with the lines of the batch file's -wait run), first lines and last:"
+sed -n '1,4p' "$logs/uninstall.log" | sed 's/^/   /'
+echo "   ... ($(wc -l < "$logs/uninstall.log") lines)"
+tail -n 3 "$logs/uninstall.log" | sed 's/^/   /'
+check_log "$logs/uninstall.log" "$work/setup" "$work/after"
+zvx_log_changes "$logs/preview.log" > "$work/preview-changes.txt"
+zvx_log_changes "$logs/uninstall.log" > "$work/uninstall-changes.txt"
+if LC_ALL=C cmp -s "$work/preview-changes.txt" "$work/uninstall-changes.txt"; then
+    echo "   The preview named exactly the changes the uninstall then made ($(wc -l < "$work/uninstall-changes.txt") lines)."
+else
+    echo "   The preview and the uninstall differ (< preview only, > uninstall only):"
+    LC_ALL=C diff "$work/preview-changes.txt" "$work/uninstall-changes.txt" | grep '^[<>]' | sed 's/^/      /'
+    log_status=1
+fi
 # What the program is meant to leave (README, "What the uninstall leaves"): parent keys
 # that setup had to create for its handler keys and the registered application, which
 # other programs share. The install folder's own files are meant to be gone. Anything
@@ -139,4 +192,5 @@ if [ -f build/tests/render_dialogs.exe ]; then
         echo "   (none could be made)"
     fi
 fi
+[ "$log_status" -eq 0 ] || status=1
 exit $status

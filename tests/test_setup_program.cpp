@@ -6,11 +6,14 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 
 #include "resources/resource.h"
+#include "tests/support/change_log_support.h"
 #include "tests/support/dialog_support.h"
 #include "tests/support/language_support.h"
+#include "tests/support/program_support.h"
 #include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
@@ -369,6 +372,91 @@ TEST_F(SetupProgram, StringsOnlyLibraryDialogsShowTheLanguageFileAndLibraryTexts
     ASSERT_TRUE(PressButton(done, IDOK));
     EXPECT_EQ(0, child.Wait(30000));
     EXPECT_EQ(program_, StringOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
+}
+
+// Files below folder, relative to it, sorted.
+std::vector<std::wstring> FilesBelow(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0)
+            names.push_back(data.cFileName);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(SetupProgram, ItsChangeLogNamesEveryChangeAndAPreviewOfSetupChangesNothing)
+{
+    std::wstring logs = MakeScratchFolder(L"setup-log");
+    std::wstring logPath = logs + L"\\setup.log";
+    std::vector<std::wstring> registryBefore = ExportMachine();
+    std::vector<std::wstring> filesBefore = FilesBelow(install_);
+    {
+        EnvironmentGuard log(L"ZORVEX_LOG", logPath.c_str());
+        EnvironmentGuard preview(L"ZORVEX_PREVIEW", nullptr);
+        EXPECT_EQ(0, RunSilent(L"-setup -s -initA11D1S1"));
+    }
+    std::vector<std::wstring> registryAfter = ExportMachine();
+    std::vector<LogLine> lines = ReadChangeLog(logPath);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ("start", lines.front().Event);
+    ASSERT_GE(lines.front().Fields.size(), 2u);
+    EXPECT_EQ("setup", lines.front().Fields[0]);
+    EXPECT_EQ("real", lines.front().Fields[1]);
+    ASSERT_EQ(1u, lines.front().Texts.size());
+    EXPECT_NE(std::wstring::npos, lines.front().Texts[0].find(L"-setup -s -initA11D1S1"));
+    EXPECT_EQ("result ok 0", lines.back().Raw);
+    // The registry, replayed from the log, is what the machine shows, and the log
+    // names nothing that did not change.
+    std::vector<std::wstring> unexplained = UnexplainedRegistryChanges(registryBefore, registryAfter, lines);
+    EXPECT_TRUE(unexplained.empty()) << testing::PrintToString(unexplained);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const LogLine& line) {
+        return line.Raw == "value-set ok HKLM REG_SZ \"SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\"
+                           "Zorvex archiver\" \"UninstallString\" \"C:\\\\zvx-tests\\\\setup-program\\\\Zorvex\\\\"
+                           "Uninstall.exe\"";
+    }));
+    // Each file setup left in the install folder was written with ok, and each
+    // file written with ok, and each shortcut saved, is there.
+    std::vector<std::wstring> filesAfter = FilesBelow(install_);
+    std::set<std::wstring> written;
+    for (const LogLine& line : lines) {
+        if ((line.Event == "file-write" || line.Event == "shortcut-save" || line.Event == "folder-create") &&
+            line.Fields[0] == "ok") {
+            EXPECT_TRUE(Exists(line.Texts[0])) << line.Raw;
+            written.insert(line.Texts[0]);
+        }
+    }
+    for (const std::wstring& name : filesAfter) {
+        if (std::find(filesBefore.begin(), filesBefore.end(), name) == filesBefore.end()) {
+            EXPECT_EQ(1u, written.count(install_ + L"\\" + name)) << testing::PrintToString(name);
+        }
+    }
+    EXPECT_FALSE(LinesOf(lines, "shortcut-save").empty());
+    EXPECT_FALSE(LinesOf(lines, "shell-notice").empty());
+
+    // With ZORVEX_PREVIEW=1 setup changes nothing and says why.
+    std::wstring previewPath = logs + L"\\preview.log";
+    std::vector<std::wstring> registryBeforePreview = ExportMachine();
+    {
+        EnvironmentGuard log(L"ZORVEX_LOG", previewPath.c_str());
+        EnvironmentGuard preview(L"ZORVEX_PREVIEW", L"1");
+        EXPECT_EQ(0, RunSilent(L"-setup -s -initA00D0S0"));
+    }
+    EXPECT_EQ(registryBeforePreview, ExportMachine());
+    EXPECT_EQ(filesAfter, FilesBelow(install_));
+    std::vector<LogLine> preview = ReadChangeLog(previewPath);
+    ASSERT_EQ(3u, preview.size());
+    EXPECT_EQ("setup", preview[0].Fields[0]);
+    EXPECT_EQ("preview", preview[0].Fields[1]);
+    EXPECT_EQ("note \"ZORVEX_PREVIEW=1: setup is not previewed and changes nothing\"", preview[1].Raw);
+    EXPECT_EQ("result stopped 0", preview[2].Raw);
+    RemoveTree(logs);
 }
 
 }  // namespace

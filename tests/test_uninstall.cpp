@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <initializer_list>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "resources/resource.h"
+#include "tests/support/change_log_support.h"
 #include "tests/support/program_support.h"
 #include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
@@ -1025,6 +1027,171 @@ TEST_F(UninstallRun, TheCommandInterpreterGetsTheWholeQuotedPathAndNoAutoRun)
             Sleep(50);
         EXPECT_EQ(recorded, c.second);
         RemoveTree(folder);
+    }
+}
+
+// The uninstall's log: a verdict for every list line, the batch file's text,
+// start and result, also for the batch file's own -wait run; a preview first
+// changes nothing and names exactly the changes the real run then makes.
+TEST_F(UninstallRun, ThePreviewNamesWhatTheRunThenDoesAndTheLogNamesEveryVerdict)
+{
+    std::string list = "sub\r\nsub\\a.txt\r\nreadme.txt\r\nmissing.txt\r\n..\\outside.txt\r\nC:\\Windows\\win.ini\r\n";
+    list += std::string("a\0b\r\n", 5);
+    list += "Uninstall.exe\r\nUninstall.lst\r\n";
+    std::wstring folder = Install(L"Zorvex", list);
+    Put(folder, L"sub\\a.txt");
+    Put(folder, L"readme.txt");
+    Put(folder, L"zorvex.gid");
+    Put(root_, L"outside.txt");
+    std::wstring logs = root_ + L"\\logs";
+    CreateDirectoryW(logs.c_str(), nullptr);
+    std::vector<std::wstring> entriesBefore = EntriesBelow(folder);
+    std::vector<std::wstring> registryBefore = ExportMachine();
+
+    {
+        EnvironmentGuard log(L"ZORVEX_LOG", (logs + L"\\preview.log").c_str());
+        EnvironmentGuard preview(L"ZORVEX_PREVIEW", L"1");
+        ASSERT_EQ(Run(folder, L"-s"), 0);
+    }
+    EXPECT_TRUE(batchProcesses_.empty()) << "a preview started the batch file";
+    EXPECT_FALSE(Exists(BatchFilePath()));
+    EXPECT_EQ(EntriesBelow(folder), entriesBefore);
+    EXPECT_EQ(ExportMachine(), registryBefore);
+    std::vector<LogLine> preview = ReadChangeLog(logs + L"\\preview.log");
+    ASSERT_FALSE(preview.empty());
+    EXPECT_EQ(preview.front().Event, "start");
+    EXPECT_EQ(preview.front().Fields, (std::vector<std::string>{"uninstall", "preview", preview.front().Fields[2],
+                                                                 "6.11.1", preview.front().Fields[4]}));
+    EXPECT_EQ(preview.back().Raw, "result ok 0");
+
+    {
+        EnvironmentGuard log(L"ZORVEX_LOG", (logs + L"\\run.log").c_str());
+        EnvironmentGuard preview(L"ZORVEX_PREVIEW", nullptr);
+        ASSERT_EQ(Run(folder, L"-s"), 0);
+        ASSERT_TRUE(BatchFinished());
+    }
+    EXPECT_FALSE(Exists(folder));
+    std::vector<LogLine> all = ReadChangeLog(logs + L"\\run.log");
+    ASSERT_FALSE(all.empty());
+    // The uninstall's lines, then the -wait run's, which the batch file starts.
+    DWORD runPid = all.front().Pid;
+    std::vector<LogLine> run, wait;
+    for (const LogLine& line : all)
+        (line.Pid == runPid ? run : wait).push_back(line);
+    ASSERT_EQ(wait.size(), 2u);
+    EXPECT_EQ(wait[0].Fields[0], "none");
+    EXPECT_NE(wait[0].Texts[0].find(L"/wait"), std::wstring::npos);
+    EXPECT_EQ(wait[1].Raw, "result ok 0");
+    EXPECT_EQ(run.back().Raw, "result ok 0");
+
+    std::string f = "\"C:\\\\zvx-tests\\\\uninstall\\\\Zorvex\\\\";
+    std::vector<std::string> verdicts;
+    for (const LogLine& line : LinesOf(run, "list-entry"))
+        verdicts.push_back(line.Raw);
+    EXPECT_EQ(verdicts, (std::vector<std::string>{
+                            "list-entry deleted " + f + "sub\\\\a.txt\"",
+                            "list-entry deleted " + f + "readme.txt\"",
+                            "list-entry absent " + f + "missing.txt\"",
+                            "list-entry skipped-outside \"..\\\\outside.txt\"",
+                            "list-entry skipped-outside \"C:\\\\Windows\\\\win.ini\"",
+                            "list-entry skipped-damaged \"a?b\"",
+                            "list-entry kept " + f + "Uninstall.exe\"",
+                            "list-entry kept " + f + "Uninstall.lst\"",
+                            "list-entry deleted " + f + "sub\"",
+                        }));
+    // The batch file's text, line by line, as it was written.
+    std::vector<LogLine> batchLines = LinesOf(run, "batch-line");
+    ASSERT_EQ(batchLines.size(), 18u);
+    EXPECT_EQ(batchLines[0].Texts[0], L"\"" + folder + L"\\Uninstall.exe\" /wait");
+    EXPECT_EQ(batchLines[2].Texts[0], L"rd \"" + folder + L"\"");
+    EXPECT_EQ(batchLines[16].Texts[0], L":done");
+
+    // What the preview said is what the run did.
+    EXPECT_EQ(ChangeSet(preview), ChangeSet(run));
+    std::vector<std::wstring> unexplained = UnexplainedRegistryChanges(registryBefore, ExportMachine(), run);
+    EXPECT_TRUE(unexplained.empty()) << testing::PrintToString(unexplained);
+    // Every entry that went is named: by a deletion with ok, or by the batch file.
+    std::set<std::wstring> named;
+    for (const LogLine& line : run) {
+        if ((line.Event == "file-delete" || line.Event == "folder-delete") && line.Fields[0] == "ok")
+            named.insert(line.Texts[0]);
+        for (const wchar_t* command : {L"del \"", L"rd \""}) {
+            if (line.Event == "batch-line" && line.Texts[0].rfind(command, 0) == 0)
+                named.insert(line.Texts[0].substr(wcslen(command), line.Texts[0].size() - wcslen(command) - 1));
+        }
+    }
+    for (const std::wstring& entry : entriesBefore)
+        EXPECT_EQ(named.count(folder + L"\\" + entry), 1u) << testing::PrintToString(entry);
+    EXPECT_EQ(named.count(folder), 1u);
+    EXPECT_TRUE(Exists(root_ + L"\\outside.txt"));
+}
+
+// The question answered No is the log's result; nothing else happened.
+TEST_F(UninstallRun, NoAtTheQuestionIsLoggedAsDeclined)
+{
+    std::wstring folder = Install(L"Zorvex", "Uninstall.exe\nUninstall.lst\n");
+    std::wstring logPath = root_ + L"\\declined.log";
+    EnvironmentGuard log(L"ZORVEX_LOG", logPath.c_str());
+    ChildProcess child;
+    Start(child, folder, L"");
+    HWND box = NextBox(child);
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(PressButton(box, IDNO));
+    EXPECT_EQ(Finish(child), 0);
+    std::vector<LogLine> lines = ReadChangeLog(logPath);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].Fields[0], "uninstall");
+    EXPECT_EQ(lines[0].Fields[1], "real");
+    EXPECT_EQ(lines[1].Event, "message-box");
+    EXPECT_EQ(lines[1].Fields, std::vector<std::string>{"no"});
+    EXPECT_EQ(lines[1].Texts, (std::vector<std::wstring>{OwnText(IDS_UNINSTALLZVX), OwnText(IDS_CONTINUEUNINSTALL)}));
+    EXPECT_EQ(lines[2].Raw, "result declined 0");
+}
+
+// A preview asks what the real run asks, and -msi is previewed too.
+TEST_F(UninstallRun, InteractiveAndMsiPreviewsAskAsTheRunWouldAndChangeNothing)
+{
+    std::wstring folder = Install(L"Zorvex", "Zorvex.exe\nUninstall.exe\nUninstall.lst\n");
+    Put(folder, L"Zorvex.exe");
+    std::vector<std::wstring> entriesBefore = EntriesBelow(folder);
+    std::wstring logPath = root_ + L"\\preview.log";
+    EnvironmentGuard log(L"ZORVEX_LOG", logPath.c_str());
+    EnvironmentGuard preview(L"ZORVEX_PREVIEW", L"1");
+    ChildProcess child;
+    Start(child, folder, L"");
+    HWND box = NextBox(child);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), OwnText(IDS_CONTINUEUNINSTALL));
+    ASSERT_TRUE(PressButton(box, IDYES));
+    EXPECT_EQ(Finish(child), 0);
+    ASSERT_EQ(Run(folder, L"-msi -s"), 0);
+    EXPECT_TRUE(batchProcesses_.empty());
+    EXPECT_EQ(EntriesBelow(folder), entriesBefore);
+
+    std::vector<LogLine> lines = ReadChangeLog(logPath);
+    std::vector<LogLine> starts = LinesOf(lines, "start");
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[0].Fields[0], "uninstall");
+    EXPECT_EQ(starts[1].Fields[0], "msi-uninstall");
+    for (const LogLine& start : starts)
+        EXPECT_EQ(start.Fields[1], "preview");
+    std::vector<LogLine> boxes = LinesOf(lines, "message-box");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Fields, std::vector<std::string>{"yes"});
+    std::vector<LogLine> results = LinesOf(lines, "result");
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].Raw, "result ok 0");
+    EXPECT_EQ(results[1].Raw, "result ok 0");
+    // The interactive preview names the entry, the -msi one no entry at all.
+    std::vector<LogLine> verdicts = LinesOf(lines, "list-entry");
+    ASSERT_EQ(verdicts.size(), 3u);
+    for (const LogLine& verdict : verdicts)
+        EXPECT_EQ(verdict.Pid, starts[0].Pid);
+    EXPECT_EQ(verdicts[0].Raw, "list-entry deleted \"C:\\\\zvx-tests\\\\uninstall\\\\Zorvex\\\\Zorvex.exe\"");
+    for (const LogLine& line : lines) {
+        if (line.Event != "result" && !line.Fields.empty() &&
+            (line.Fields[0] == "ok" || line.Fields[0].rfind("error", 0) == 0))
+            ADD_FAILURE() << "a preview made a change: " << line.Raw;
     }
 }
 

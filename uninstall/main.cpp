@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "common/base/change_log.h"
 #include "common/base/errors.h"
 #include "common/localization/messages.h"
 #include "common/settings/settings_file.h"
@@ -29,6 +30,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         int exitCode = RunProgram(instance);
         SettingsExitCleanup();
         LanguageExitCleanup();
+        CloseChangeLog(exitCode);
         return exitCode;
     } catch (ZVX_EXIT code) {
         EndProcessAtOnce(code);

@@ -1,5 +1,6 @@
 #include "uninstall/message_box.h"
 
+#include "common/base/change_log.h"
 #include "common/base/strings.h"
 #include "common/localization/language_file.h"
 #include "common/localization/messages.h"
@@ -8,7 +9,9 @@ int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT
 {
     if (RightToLeft())
         flags |= MB_RIGHT | MB_RTLREADING;
-    return MessageBoxW(owner, text, caption, flags);
+    int answer = MessageBoxW(owner, text, caption, flags);
+    LogMessageBox(answer, caption, text);
+    return answer;
 }
 
 bool IsOneStringFormat(const wchar_t* format)

@@ -3,6 +3,7 @@
 #include <ole2.h>
 #include <shellapi.h>
 
+#include "common/base/change_log.h"
 #include "common/base/environment.h"
 #include "common/base/file.h"
 #include "common/base/module.h"
@@ -47,7 +48,7 @@ bool CopyFromSfxFolder(const wchar_t* name)
         return false;
     // Never over an existing file; whether the copy worked does not matter to setup.
     WithExtendedRetry(source, name, [](const wchar_t* from, const wchar_t* to) {
-        return CopyFileW(from, to, TRUE) != FALSE;
+        return LoggedCopyFile(from, to, TRUE) != FALSE;
     });
     return true;
 }
@@ -79,15 +80,17 @@ void TakeOptionSteps(const OptionSteps& steps)
 static void RunSetupMode()
 {
     // -1 (the dialog could not be made) counts as OK, as installers have always seen it.
-    if (DialogBoxParamW(DialogModule(L"SETUPDLG"), L"SETUPDLG", nullptr, SetupDialogProc, 0) == 0)
+    if (DialogBoxParamW(DialogModule(L"SETUPDLG"), L"SETUPDLG", nullptr, SetupDialogProc, 0) == 0) {
+        SetRunResult(L"cancelled");
         return;
+    }
     CopyFromSfxFolder(L"zorvex.ini");
     const CommandOptions& options = GetCommandOptions();
     if (!options.Msi)
         DialogBoxParamW(DialogModule(L"DONEDLG"), L"DONEDLG", nullptr, DoneDialogProc, 0);
     const wchar_t* group = ProgramGroupFolder();
     if (group[0] != 0 && !options.Silent && !options.Msi && !options.NoExplorer && FileExists(group))
-        ShellExecuteW(nullptr, L"open", group, nullptr, L"", SW_SHOWNORMAL);
+        LoggedShellExecute(L"open", group, nullptr, SW_SHOWNORMAL);
 }
 
 // The options from sfxcmd and the command line, the steps they ask for, then
@@ -104,17 +107,33 @@ static void RunModes()
     wchar_t programPath[kMaxPathChars];
     if (ProgramPath(programPath, kMaxPathChars))
         commandLine = SkipUnquotedProgramPath(commandLine, programPath);
-    TakeOptionSteps(ParseOptions(false, commandLine, setupRequested, uninstallRequested));
+    OptionSteps steps = ParseOptions(false, commandLine, setupRequested, uninstallRequested);
+    bool msi = GetCommandOptions().Msi;
+    // Started before the steps the options ask for, so that the warning box is logged.
+    StartChangeLog(setupRequested       ? (msi ? L"msi-setup" : L"setup")
+                   : uninstallRequested ? (msi ? L"msi-uninstall" : L"uninstall")
+                                        : L"none",
+                   setupRequested || uninstallRequested, GetCommandLineW());
+    TakeOptionSteps(steps);
 
+    // A preview changes nothing, and setup is nothing but changes: it does not run.
+    if (setupRequested && PreviewRun()) {
+        LogNote(L"ZORVEX_PREVIEW=1: setup is not previewed and changes nothing");
+        SetRunResult(L"stopped");
+        setupRequested = false;
+    }
     if (setupRequested)
         RunSetupMode();
-    if (uninstallRequested)
+    if (uninstallRequested) {
+        LogPreviewNote();
         RunUninstall();
+    }
 }
 
 int RunProgram(HINSTANCE instance)
 {
     HardenDllSearch(true);
+    OpenChangeLog();
     LoadLanguageLibrary(instance, nullptr);
     InitLanguage(L"uninstall.lng");
     // Declared so that the end of the flow releases the rich-edit library, then

@@ -1,8 +1,6 @@
 #include "uninstall/uninstall_run.h"
 
 #include <windows.h>
-#include <ntsecapi.h>
-#include <sddl.h>
 
 #include <climits>
 #include <cstring>
@@ -11,6 +9,8 @@
 #include <new>
 
 #include "common/base/environment.h"
+#include "common/base/change_log.h"
+#include "common/base/exclusive_file.h"
 #include "common/base/file.h"
 #include "common/base/module.h"
 #include "common/base/paths.h"
@@ -24,11 +24,6 @@
 #include "uninstall/path_retry.h"
 
 static const wchar_t kListName[] = L"Uninstall.lst";
-static const wchar_t kBatchName[] = L"Uninstall_Zvx.Bat";
-// When something stands at the batch file's own name: the names tried after it,
-// each Uninstall_Zvx_ with 16 random hexadecimal digits and .Bat.
-constexpr int kUnpredictableBatchNames = 4;
-constexpr size_t kBatchNameChars = 40;
 // A list line holds at most 2047 bytes before its line feed.
 constexpr size_t kListLineBytes = 2048;
 constexpr size_t kKeptTextChars = 256;
@@ -132,6 +127,34 @@ static bool EntryFromLine(char* line, size_t length, wchar_t* entry, size_t fold
     return end > folderLength && IsConfinedEntryName(entry + folderLength);
 }
 
+// Why a list line names nothing this run touches, for the change log, with the
+// line as written: a damaged line (cut, a NUL byte, not convertible, too long
+// once joined) or one spelled to reach outside the folder. An empty line is no
+// entry at all.
+static void LogSkippedLine(const char* line, size_t length, bool whole, size_t folderLength)
+{
+    if (!ChangeLogOn())
+        return;
+    // The line was stripped of its trailing blanks in place.
+    size_t end = length < kListLineBytes ? length : kListLineBytes - 1;
+    while (end > 0 && (line[end - 1] == 0 || line[end - 1] == ' ' || line[end - 1] == '\t' ||
+                       line[end - 1] == '\r' || line[end - 1] == '\n'))
+        end--;
+    if (whole && end == 0)
+        return;
+    wchar_t converted[kMaxPathChars];
+    if (whole && strlen(line) == end && WideFromAnsi(line, converted, kMaxPathChars - folderLength)) {
+        LogListVerdict(ListVerdict::SkippedOutside, converted);
+        return;
+    }
+    char shown[kListLineBytes];
+    for (size_t i = 0; i < end; i++)
+        shown[i] = line[i] == 0 ? '?' : line[i];
+    shown[end] = 0;
+    int n = MultiByteToWideChar(CP_ACP, 0, shown, -1, converted, kMaxPathChars);
+    LogListVerdict(ListVerdict::SkippedDamaged, n > 0 ? converted : L"");
+}
+
 // Errors that say the entry is not there (or cannot be, by its name).
 static bool IsAbsentError(DWORD error)
 {
@@ -145,7 +168,7 @@ static DWORD AttributesOf(const wchar_t* path, DWORD& error)
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
     error = 0;
     WithExtendedRetry(path, [&](const wchar_t* form) {
-        attributes = GetFileAttributesW(form);
+        attributes = LoggedGetFileAttributes(form);
         error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
         return attributes != INVALID_FILE_ATTRIBUTES;
     });
@@ -154,13 +177,13 @@ static DWORD AttributesOf(const wchar_t* path, DWORD& error)
 
 static void ClearAttributes(const wchar_t* path)
 {
-    WithExtendedRetry(path, [](const wchar_t* form) { return SetFileAttributesW(form, 0) != FALSE; });
+    WithExtendedRetry(path, [](const wchar_t* form) { return LoggedSetFileAttributes(form, 0) != FALSE; });
 }
 
 static bool DeleteEntryFile(const wchar_t* path, DWORD& error)
 {
     return WithExtendedRetry(path, [&](const wchar_t* form) {
-        bool deleted = DeleteFileW(form) != FALSE;
+        bool deleted = LoggedDeleteFile(form) != FALSE;
         error = deleted ? 0 : GetLastError();
         return deleted;
     });
@@ -169,7 +192,7 @@ static bool DeleteEntryFile(const wchar_t* path, DWORD& error)
 static bool RemoveFolder(const wchar_t* path, DWORD& error)
 {
     return WithExtendedRetry(path, [&](const wchar_t* form) {
-        bool removed = RemoveDirectoryW(form) != FALSE;
+        bool removed = LoggedRemoveDirectory(form) != FALSE;
         error = removed ? 0 : GetLastError();
         return removed;
     });
@@ -288,12 +311,13 @@ static void ScheduleForRestart(const wchar_t* entry)
     }
     const wchar_t* name = entry;
     if (named && WithExtendedRetry(entry, temporary, [](const wchar_t* from, const wchar_t* to) {
-            return MoveFileW(from, to) != FALSE;
+            return LoggedMoveFile(from, to) != FALSE;
         }))
         name = temporary;
     WithExtendedRetry(name, [](const wchar_t* path) {
-        return MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+        return LoggedMoveFileEx(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
     });
+    LogListVerdict(name == temporary ? ListVerdict::RenamedAndScheduled : ListVerdict::Scheduled, entry);
 }
 
 // What the deletion passes know of one list line. The passes after the first
@@ -314,12 +338,14 @@ static bool RemoveEntry(const wchar_t* entry, uint8_t& state, const wchar_t* pro
         bool removed = RemoveFolder(entry, error);
         if (removed || IsAbsentError(error))
             state = kLineSettled;
+        LogListVerdict(removed ? ListVerdict::Deleted : state == kLineSettled ? ListVerdict::Absent : ListVerdict::NotYetRemovable, entry);
         return removed;
     }
     DWORD attributes = AttributesOf(entry, error);
     bool known = attributes != INVALID_FILE_ATTRIBUTES;
     if (!known && IsAbsentError(error)) {
         state = kLineSettled;
+        LogListVerdict(ListVerdict::Absent, entry);
         return false;
     }
     // A listed link goes as a link; its attributes may be those of its target,
@@ -338,12 +364,15 @@ static bool RemoveEntry(const wchar_t* entry, uint8_t& state, const wchar_t* pro
         if (!removed && clear && !clearFirst)
             ClearAttributes(entry);
         state = removed || IsAbsentError(error) ? kLineSettled : kLineFolder;
+        LogListVerdict(removed ? ListVerdict::Deleted : state == kLineSettled ? ListVerdict::Absent : ListVerdict::NotYetRemovable, entry);
         return removed;
     }
     if (DeleteEntryFile(entry, error)) {
         state = kLineSettled;
+        LogListVerdict(ListVerdict::Deleted, entry);
         return true;
     }
+    LogListVerdict(ListVerdict::NotYetRemovable, entry);
     if (!known)
         return false;
     if (clear && !clearFirst)
@@ -352,8 +381,10 @@ static bool RemoveEntry(const wchar_t* entry, uint8_t& state, const wchar_t* pro
     // The program and the list are in use by this run; the batch file and the
     // end of the run remove them.
     const wchar_t* name = NamePart(entry);
-    if (CompareNoCase(name, programName) == 0 || CompareNoCase(name, kListName) == 0)
+    if (CompareNoCase(name, programName) == 0 || CompareNoCase(name, kListName) == 0) {
+        LogListVerdict(ListVerdict::KeptForLater, entry);
         return false;
+    }
     rebootNeeded = true;
     ScheduleForRestart(entry);
     return false;
@@ -395,9 +426,15 @@ static bool DeletionPasses(ListReader& list, wchar_t* entry, const wchar_t* prog
             uint8_t& state = record && index < lineCount ? record[index] : unrecorded;
             if (state == kLineSettled)
                 continue;
-            if (!whole || !EntryFromLine(line, length, entry, folderLength) ||
-                CheckEntryPath(entry, folderLength, checked) != kPathInside) {
+            if (!whole || !EntryFromLine(line, length, entry, folderLength)) {
                 state = kLineSettled;
+                LogSkippedLine(line, length, whole, folderLength);
+                continue;
+            }
+            PathVerdict path = CheckEntryPath(entry, folderLength, checked);
+            if (path != kPathInside) {
+                state = kLineSettled;
+                LogListVerdict(path == kPathThroughLink ? ListVerdict::SkippedLink : ListVerdict::Absent, entry);
                 continue;
             }
             if (RemoveEntry(entry, state, programName, rebootNeeded)) {
@@ -431,6 +468,9 @@ bool WriteBatchLine(File& stream, const wchar_t* text)
 {
     size_t count = wcslen(text);
     if (count == 0)
+        return true;
+    LogBatchText(text);
+    if (ChangesWithheld())
         return true;
     // Up to three bytes for one UTF-16 unit, whatever the OEM code page is.
     if (count > (INT_MAX - 4) / 3)
@@ -478,131 +518,9 @@ static bool WriteFormattedLine(File& batch, const wchar_t* format, const wchar_t
     return line && FormatString(line.get(), capacity, format, a, b, c) >= 0 && WriteBatchLine(batch, line.get());
 }
 
-// The running user's SID as text, for LocalFree.
-static bool UserSidText(ScopedLocalMem& text)
-{
-    ScopedHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
-        return false;
-    // TOKEN_USER with the SID it points to behind it.
-    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    if (!GetTokenInformation(token.Get(), TokenUser, user, sizeof user, &size))
-        return false;
-    wchar_t* sid = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid))
-        return false;
-    text.Reset(sid);
-    return true;
-}
-
 bool MakeBatchSecurity(ScopedLocalMem& descriptor)
 {
-    ScopedLocalMem sid;
-    if (!UserSidText(sid))
-        return false;
-    // Protected, so that nothing inherited from a shared temporary folder lets
-    // another user change what runs elevated.
-    wchar_t text[320];
-    if (FormatString(text, sizeof text / sizeof text[0], L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;%s)",
-                     static_cast<const wchar_t*>(sid.Get())) < 0)
-        return false;
-    PSECURITY_DESCRIPTOR made = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &made, nullptr))
-        return false;
-    descriptor.Reset(made);
-    return true;
-}
-
-// Without the "\\?\" of GetFinalPathNameByHandleW, and "\\?\UNC\" as "\\".
-static const wchar_t* WithoutVerbatimPrefix(const wchar_t* path, wchar_t* buffer, size_t capacity)
-{
-    if (wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0) {
-        if (FormatString(buffer, capacity, L"\\\\%s", path + 8) < 0)
-            return nullptr;
-        return buffer;
-    }
-    return wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path;
-}
-
-bool IsRequestedFile(const BY_HANDLE_FILE_INFORMATION& info, const wchar_t* finalPath, const wchar_t* requestedPath)
-{
-    if (info.nNumberOfLinks != 1 || (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
-        return false;
-    wchar_t finalBuffer[kMaxPathChars];
-    wchar_t requestedBuffer[kMaxPathChars];
-    const wchar_t* a = WithoutVerbatimPrefix(finalPath, finalBuffer, kMaxPathChars);
-    const wchar_t* b = WithoutVerbatimPrefix(requestedPath, requestedBuffer, kMaxPathChars);
-    return a != nullptr && b != nullptr && CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
-}
-
-// Whether the file open in batch is the plain file at its name with no other
-// link. Through a junction or link among the folders it would lie elsewhere; the
-// name is compared in its long form, as a temporary folder may be given short.
-static bool IsBatchFileAsNamed(const File& batch)
-{
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(batch.NativeHandle(), &info))
-        return false;
-    wchar_t finalPath[kMaxPathChars];
-    DWORD length = GetFinalPathNameByHandleW(batch.NativeHandle(), finalPath, kMaxPathChars,
-                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0 || length >= kMaxPathChars)
-        return false;
-    wchar_t fullPath[kMaxPathChars];
-    length = GetFullPathNameW(batch.Name(), kMaxPathChars, fullPath, nullptr);
-    if (length == 0 || length >= kMaxPathChars)
-        return false;
-    wchar_t longPath[kMaxPathChars];
-    length = GetLongPathNameW(fullPath, longPath, kMaxPathChars);
-    if (length == 0 || length >= kMaxPathChars)
-        return false;
-    return IsRequestedFile(info, finalPath, longPath);
-}
-
-static bool UnpredictableBatchName(wchar_t* name, size_t capacity)
-{
-    unsigned char bytes[8];
-    if (!RtlGenRandom(bytes, sizeof bytes))
-        return false;
-    static const wchar_t kHex[] = L"0123456789ABCDEF";
-    wchar_t digits[2 * sizeof bytes + 1];
-    for (size_t i = 0; i < sizeof bytes; i++) {
-        digits[2 * i] = kHex[bytes[i] >> 4];
-        digits[2 * i + 1] = kHex[bytes[i] & 0xF];
-    }
-    digits[2 * sizeof bytes] = 0;
-    return FormatString(name, capacity, L"Uninstall_Zvx_%s.Bat", digits) >= 0;
-}
-
-// Answers of an exclusive create that something stands at the name: a file, a
-// link (dangling too), a folder, or a file on its way out.
-static bool IsNameTaken(DWORD error)
-{
-    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
-}
-
-// Creates the batch file in the folder held by the first folderLength characters
-// of batchPath: under its own name when nothing stands there, else under a name
-// nobody can predict. What stands at a name is left as it is.
-static bool CreateBatchFile(File& batch, wchar_t* batchPath, size_t folderLength, size_t capacity,
-                            const SECURITY_ATTRIBUTES& security)
-{
-    for (int attempt = 0; attempt <= kUnpredictableBatchNames; attempt++) {
-        wchar_t name[kBatchNameChars];
-        if (attempt == 0)
-            CopyString(name, kBatchName, kBatchNameChars);
-        else if (!UnpredictableBatchName(name, kBatchNameChars))
-            return false;
-        batchPath[folderLength] = 0;
-        if (!AppendString(batchPath, name, capacity))
-            return false;
-        if (batch.CreateNew(batchPath, &security))
-            return true;
-        if (!IsNameTaken(GetLastError()))
-            return false;
-    }
-    return false;
+    return MakeOwnerOnlySecurity(descriptor);
 }
 
 bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, bool silent, wchar_t* batchPath,
@@ -612,15 +530,13 @@ bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, boo
     DWORD length = GetTempPathW(size, batchPath);
     if (length == 0 || length >= size)
         return false;
-    ScopedLocalMem descriptor;
-    if (!MakeBatchSecurity(descriptor))
-        return false;
-    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.Get(), FALSE};
     // Unless closed after its last line, File deletes the batch file again
     // through its handle.
     File batch;
-    if (!CreateBatchFile(batch, batchPath, length, capacity, security) || !IsBatchFileAsNamed(batch))
+    if (ChangesWithheld() ? !AppendString(batchPath, L"Uninstall_Zvx.Bat", capacity)
+                          : !CreateExclusiveFile(batch, batchPath, length, capacity, L"Uninstall_Zvx", L".Bat"))
         return false;
+    LogChange("file-write", ChangesWithheld() ? kOutcomePreview : 0, batchPath);
     wchar_t program[kBatchPathChars];
     wchar_t folder[kBatchPathChars];
     wchar_t self[kBatchPathChars];
@@ -635,7 +551,7 @@ bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, boo
     if (!silent)
         whole = whole && WriteFormattedLine(batch, L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
     whole = whole && WriteFormattedLine(batch, L"del \"%s\"\r\n", self);
-    return whole && batch.Close();
+    return whole && (ChangesWithheld() || batch.Close());
 }
 
 // Starts the batch file hidden through the command interpreter and does not wait.
@@ -663,7 +579,7 @@ static void StartBatch(const wchar_t* batchPath)
     // install folder, which the batch file removes.
     SetCurrentDirectoryW(L"..");
     PROCESS_INFORMATION process = {};
-    if (CreateProcessW(comspec, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    if (LoggedCreateProcess(comspec, commandLine, TRUE, &startup, &process)) {
         ScopedHandle processHandle(process.hProcess);
         ScopedHandle threadHandle(process.hThread);
     }
@@ -677,23 +593,23 @@ void RunUninstall()
     // relative names below would be read and deleted wherever the caller left us.
     wchar_t programPath[kMaxPathChars];
     if (!ProgramPath(programPath, kMaxPathChars))
-        return;
+        return SetRunResult(L"stopped");
     wchar_t entry[kMaxPathChars];
     CopyString(entry, programPath, kMaxPathChars);
     wchar_t* lastSeparator = wcsrchr(entry, L'\\');
     if (lastSeparator == nullptr)
-        return;
+        return SetRunResult(L"stopped");
     if (lastSeparator > entry && lastSeparator[-1] == L':')
         lastSeparator[1] = 0;
     else
         lastSeparator[0] = 0;
     if (!SetCurrentDirectoryW(entry))
-        return;
+        return SetRunResult(L"stopped");
     AppendSeparator(entry, kMaxPathChars);
 
     if (!options.Silent && ShowMessageBox(nullptr, MessageText(IDS_CONTINUEUNINSTALL), MessageText(IDS_UNINSTALLZVX),
                                           MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES)
-        return;
+        return SetRunResult(L"declined");
 
     ListReader list;
     // Shared for writing as well: an installer or editor that holds the list open
@@ -702,7 +618,7 @@ void RunUninstall()
         wchar_t text[200];
         FormatMessageWithString(IDS_CANNOTOPENLIST, kListName, text, 200);
         ShowMessageBox(nullptr, text, MessageText(IDS_UNINSTALLZVX), MB_ICONERROR | MB_SETFOREGROUND);
-        return;
+        return SetRunResult(L"list-missing");
     }
     wchar_t rebootText[kKeptTextChars];
     wchar_t caption[kKeptTextChars];
@@ -725,17 +641,19 @@ void RunUninstall()
             RemovePlainFile(path, expected);
     }
     bool rebootNeeded = DeletionPasses(list, entry, NamePart(programPath));
+    bool filesLeft = EndListVerdicts();
     list.file.Close();
     RemoveFile(kListName);
 
     wchar_t folderPath[kMaxPathChars];
     DWORD length = GetCurrentDirectoryW(kMaxPathChars, folderPath);
     if (length == 0 || length >= kMaxPathChars)
-        return;
+        return SetRunResult(L"stopped");
+    SetRunResult(rebootNeeded ? L"restart-required" : filesLeft ? L"files-left" : L"ok");
     if (rebootNeeded && !options.Silent) {
         ShowMessageBox(nullptr, rebootText, caption, MB_ICONINFORMATION | MB_SETFOREGROUND);
         if (CompareNoCase(NamePart(folderPath), L"Zorvex") == 0)
-            MoveFileExW(folderPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+            LoggedMoveFileEx(folderPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
 
     wchar_t batchPath[kMaxPathChars];

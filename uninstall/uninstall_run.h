@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/base/exclusive_file.h"
 #include "common/base/scoped.h"
 
 class File;
@@ -31,11 +32,6 @@ bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, boo
 // The batch file's security: a protected DACL that gives SYSTEM, Administrators
 // and the running user full access and nobody else any.
 bool MakeBatchSecurity(ScopedLocalMem& descriptor);
-
-// Whether a file, by what its handle tells, is the one asked for: a plain file
-// with one link whose final path (GetFinalPathNameByHandleW) is requestedPath,
-// given in its long full form; case and the "\\?\" prefix do not count.
-bool IsRequestedFile(const BY_HANDLE_FILE_INFORMATION& info, const wchar_t* finalPath, const wchar_t* requestedPath);
 
 // Whether a list entry, by its spelling, names something inside the install
 // folder: relative, no drive or root, no colon, no ".." component, no device name.

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cwchar>
 
+#include "common/base/change_log.h"
 #include "common/base/errors.h"
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
@@ -62,7 +63,9 @@ void File::Release()
         return;
     if (DeleteThroughHandle) {
         FILE_DISPOSITION_INFO disposition = {TRUE};
-        SetFileInformationByHandle(Handle, FileDispositionInfo, &disposition, sizeof disposition);
+        BOOL deleted = SetFileInformationByHandle(Handle, FileDispositionInfo, &disposition, sizeof disposition);
+        if (ChangeLogOn())
+            LogChange("file-delete", deleted ? 0 : GetLastError(), FileName);
         Close();
         return;
     }
@@ -75,9 +78,9 @@ void File::Release()
     if (CreatedExtended) {
         wchar_t longName[kMaxPathChars];
         if (ToExtendedLengthPath(FileName, longName, kMaxPathChars))
-            DeleteFileW(longName);
+            LoggedDeleteFile(longName);
     } else {
-        DeleteFileW(FileName);
+        LoggedDeleteFile(FileName);
     }
 }
 
@@ -114,8 +117,15 @@ bool File::Create(const wchar_t* name, unsigned mode)
     DWORD access = GENERIC_WRITE | ((mode & kCreateWriteOnly) ? 0 : GENERIC_READ);
     DWORD share = (mode & kCreateShareRead) ? FILE_SHARE_READ : 0;
     bool skipPlain = EndsInDotOrSpace(name) && !(mode & kCreateKeepName);
+    if (ChangesWithheld()) {
+        LogChange("file-write", kOutcomePreview, name);
+        SetLastError(ERROR_WRITE_PROTECT);
+        return false;
+    }
     bool extended = false;
     HANDLE handle = CreateFileRetried(name, access, share, CREATE_ALWAYS, 0, skipPlain, extended);
+    if (ChangeLogOn())
+        LogChange("file-write", handle != INVALID_HANDLE_VALUE ? 0 : GetLastError(), name);
     NewFile = true;
     DeleteThroughHandle = false;
     CopyString(FileName, name, kMaxPathChars);
@@ -266,29 +276,29 @@ bool FileExists(const wchar_t* name)
 
 DWORD GetAttributes(const wchar_t* name)
 {
-    DWORD attributes = GetFileAttributesW(name);
+    DWORD attributes = LoggedGetFileAttributes(name);
     if (attributes != INVALID_FILE_ATTRIBUTES)
         return attributes;
     wchar_t longName[kMaxPathChars];
     if (ToExtendedLengthPath(name, longName, kMaxPathChars))
-        attributes = GetFileAttributesW(longName);
+        attributes = LoggedGetFileAttributes(longName);
     return attributes;
 }
 
 bool SetAttributes(const wchar_t* name, DWORD attributes)
 {
-    if (SetFileAttributesW(name, attributes))
+    if (LoggedSetFileAttributes(name, attributes))
         return true;
     wchar_t longName[kMaxPathChars];
-    return ToExtendedLengthPath(name, longName, kMaxPathChars) && SetFileAttributesW(longName, attributes);
+    return ToExtendedLengthPath(name, longName, kMaxPathChars) && LoggedSetFileAttributes(longName, attributes);
 }
 
 bool RemoveFile(const wchar_t* name)
 {
-    if (DeleteFileW(name))
+    if (LoggedDeleteFile(name))
         return true;
     wchar_t longName[kMaxPathChars];
-    return ToExtendedLengthPath(name, longName, kMaxPathChars) && DeleteFileW(longName);
+    return ToExtendedLengthPath(name, longName, kMaxPathChars) && LoggedDeleteFile(longName);
 }
 
 // Every sharing mode: a check must not fail because another program has the file open.
@@ -360,17 +370,29 @@ bool RemovePlainFile(const wchar_t* path, const wchar_t* expectedFinal)
         // Zero would mean "leave as they are".
         FILE_BASIC_INFO basic = {};
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        SetFileInformationByHandle(handle.Get(), FileBasicInfo, &basic, sizeof basic);
+        BOOL cleared = ChangesWithheld() ||
+                       SetFileInformationByHandle(handle.Get(), FileBasicInfo, &basic, sizeof basic);
+        if (ChangeLogOn())
+            LogAttributeChange(ChangesWithheld() ? kOutcomePreview : cleared ? 0 : GetLastError(), path,
+                               FILE_ATTRIBUTE_NORMAL);
+    }
+    if (ChangesWithheld()) {
+        LogChange("file-delete", kOutcomePreview, path);
+        RecordPreviewDeletion(path);
+        return true;
     }
     FILE_DISPOSITION_INFO disposition = {};
     disposition.DeleteFile = TRUE;
-    return SetFileInformationByHandle(handle.Get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+    BOOL deleted = SetFileInformationByHandle(handle.Get(), FileDispositionInfo, &disposition, sizeof disposition);
+    if (ChangeLogOn())
+        LogChange("file-delete", deleted ? 0 : GetLastError(), path);
+    return deleted != FALSE;
 }
 
 int MakeFolder(const wchar_t* name, bool setAttributes, DWORD attributes)
 {
     bool skipPlain = EndsInDotOrSpace(name);
-    if (!skipPlain && CreateDirectoryW(name, nullptr)) {
+    if (!skipPlain && LoggedCreateDirectory(name)) {
         if (setAttributes)
             SetAttributes(name, attributes);
         return kMakeFolderOk;
@@ -381,10 +403,10 @@ int MakeFolder(const wchar_t* name, bool setAttributes, DWORD attributes)
         if (skipPlain)
             error = ERROR_ALREADY_EXISTS;
     } else if (ToExtendedLengthPath(name, longName, kMaxPathChars)) {
-        if (CreateDirectoryW(longName, nullptr)) {
+        if (LoggedCreateDirectory(longName)) {
             // In the form it was made: the plain name of "d." is the sibling "d".
             if (setAttributes)
-                SetFileAttributesW(longName, attributes);
+                LoggedSetFileAttributes(longName, attributes);
             return kMakeFolderOk;
         }
         error = GetLastError();

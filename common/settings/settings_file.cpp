@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "common/base/array.h"
+#include "common/base/change_log.h"
 #include "common/base/errors.h"
 #include "common/base/file.h"
 #include "common/base/heapsort.h"
@@ -379,9 +380,20 @@ static OldFile InspectOldFile(const wchar_t* path, DWORD& attributes)
 
 // ReplaceFileW, once more in the extended-length form when the names could not
 // be reached at all; the error of the last call, 0 when the file was replaced.
+static BOOL LoggedReplaceFile(const wchar_t* path, const wchar_t* temp)
+{
+    BOOL replaced = ReplaceFileW(path, temp, nullptr, 0, nullptr, nullptr);
+    if (ChangeLogOn()) {
+        DWORD error = replaced ? 0 : GetLastError();
+        LogChange("file-replace", error, path, temp);
+        SetLastError(error);
+    }
+    return replaced;
+}
+
 static DWORD ReplaceOldFile(const wchar_t* temp, const wchar_t* path)
 {
-    if (ReplaceFileW(path, temp, nullptr, 0, nullptr, nullptr))
+    if (LoggedReplaceFile(path, temp))
         return 0;
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_INVALID_NAME &&
@@ -391,7 +403,7 @@ static DWORD ReplaceOldFile(const wchar_t* temp, const wchar_t* path)
     wchar_t longPath[kMaxPathChars];
     if (!ToExtendedLengthPath(temp, longTemp, kMaxPathChars) || !ToExtendedLengthPath(path, longPath, kMaxPathChars))
         return error;
-    if (ReplaceFileW(longPath, longTemp, nullptr, 0, nullptr, nullptr))
+    if (LoggedReplaceFile(longPath, longTemp))
         return 0;
     return GetLastError();
 }
@@ -400,12 +412,12 @@ static DWORD ReplaceOldFile(const wchar_t* temp, const wchar_t* path)
 // already gone); it never replaces anything.
 static bool MoveToFreeName(const wchar_t* temp, const wchar_t* path)
 {
-    if (MoveFileExW(temp, path, MOVEFILE_WRITE_THROUGH))
+    if (LoggedMoveFileEx(temp, path, MOVEFILE_WRITE_THROUGH))
         return true;
     wchar_t longTemp[kMaxPathChars];
     wchar_t longPath[kMaxPathChars];
     return ToExtendedLengthPath(temp, longTemp, kMaxPathChars) && ToExtendedLengthPath(path, longPath, kMaxPathChars) &&
-           MoveFileExW(longTemp, longPath, MOVEFILE_WRITE_THROUGH);
+           LoggedMoveFileEx(longTemp, longPath, MOVEFILE_WRITE_THROUGH);
 }
 
 // The old file is replaced only by a complete new one, so that a full disk or a
@@ -419,6 +431,10 @@ bool SaveSettingsFile()
     OldFile old = InspectOldFile(gPath, attributes);
     if (old == OldFile::LeaveAlone)
         return false;
+    if (ChangesWithheld()) {
+        LogChange("file-write", kOutcomePreview, gPath);
+        return true;
+    }
     wchar_t temp[kMaxPathChars];
     if (!CopyString(temp, gPath, kMaxPathChars) || !AppendString(temp, kTempSuffix, kMaxPathChars))
         return false;

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "common/base/change_log.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
 #include "common/settings/setting_entries.h"
@@ -68,8 +69,57 @@ static bool OpenKeyForRead(HKEY root, const wchar_t* path, ScopedRegKey& key)
 
 static LONG CreateKeyForWrite(HKEY root, const wchar_t* path, ScopedRegKey& key)
 {
-    return RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE | gViewBits, nullptr,
-                           key.Receive(), nullptr);
+    DWORD disposition = 0;
+    LONG result = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE | gViewBits, nullptr,
+                                  key.Receive(), &disposition);
+    if (result != ERROR_SUCCESS || disposition == REG_CREATED_NEW_KEY)
+        LogRegistryChange("key-create", static_cast<DWORD>(result), root, gViewBits, path, nullptr);
+    return result;
+}
+
+// Whether the key exists and holds no subkey but those a preview deleted.
+static bool PreviewKeyEmptied(HKEY root, REGSAM view, const wchar_t* path)
+{
+    ScopedRegKey key;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, key.Receive()) != ERROR_SUCCESS)
+        return false;
+    wchar_t name[kKeyNameChars];
+    wchar_t subPath[kKeyPathChars];
+    wchar_t recordName[kKeyPathChars + 16];
+    for (DWORD index = 0;; index++) {
+        DWORD nameChars = kKeyNameChars;
+        if (RegEnumKeyExW(key.Get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return true;
+        if (!CopyString(subPath, path, kKeyPathChars) || !AppendString(subPath, L"\\", kKeyPathChars) ||
+            !AppendString(subPath, name, kKeyPathChars) ||
+            !RegistryKeyName(root, view, subPath, recordName, kKeyPathChars + 16) || !IsPreviewDeleted(recordName))
+            return false;
+    }
+}
+
+// What a preview does in place of RegDeleteKeyW: the key is taken as deleted
+// when it exists and all below it went before it.
+static LONG PreviewKeyDeletion(HKEY root, REGSAM view, const wchar_t* path)
+{
+    wchar_t recordName[kKeyPathChars + 16];
+    if (!RegistryKeyName(root, view, path, recordName, kKeyPathChars + 16) || IsPreviewDeleted(recordName))
+        return ERROR_FILE_NOT_FOUND;
+    if (!PreviewKeyEmptied(root, view, path))
+        return ERROR_ACCESS_DENIED;
+    LogRegistryChange("key-delete", kOutcomePreview, root, view, path, nullptr);
+    RecordPreviewDeletion(recordName);
+    return ERROR_SUCCESS;
+}
+
+LONG LoggedDeleteKey(HKEY root, REGSAM view, const wchar_t* path)
+{
+    if (!ChangeLogOn())
+        return view != 0 ? RegDeleteKeyExW(root, path, view, 0) : RegDeleteKeyW(root, path);
+    if (ChangesWithheld())
+        return PreviewKeyDeletion(root, view, path);
+    LONG result = view != 0 ? RegDeleteKeyExW(root, path, view, 0) : RegDeleteKeyW(root, path);
+    LogRegistryChange("key-delete", static_cast<DWORD>(result), root, view, path, nullptr);
+    return result;
 }
 
 // The file's format has no escape: a line break would split the entry into lines
@@ -100,7 +150,8 @@ static void DeletePass(HKEY root, const wchar_t* path)
                 DeletePass(root, subPath);
         }
     }
-    if (RegDeleteKeyW(root, path) == ERROR_SUCCESS)
+    // A preview deletes nothing, so one pass tells all it would.
+    if (LoggedDeleteKey(root, 0, path) == ERROR_SUCCESS && !ChangesWithheld())
         gDeletionCount++;
 }
 
@@ -121,11 +172,20 @@ static LONG SetRegistryValue(HKEY root, const wchar_t* keyPath, const wchar_t* v
     LONG result = ComposeKeyPath(root, keyPath, path);
     if (result != ERROR_SUCCESS)
         return result;
+    if (ChangesWithheld()) {
+        ScopedRegKey existing;
+        if (!OpenKeyForRead(root, path, existing))
+            LogRegistryChange("key-create", kOutcomePreview, root, gViewBits, path, nullptr);
+        LogValueSet(kOutcomePreview, root, gViewBits, path, valueName, type, data, bytes);
+        return ERROR_SUCCESS;
+    }
     ScopedRegKey key;
     result = CreateKeyForWrite(root, path, key);
     if (result != ERROR_SUCCESS)
         return result;
-    return RegSetValueExW(key.Get(), valueName, 0, type, static_cast<const BYTE*>(data), bytes);
+    result = RegSetValueExW(key.Get(), valueName, 0, type, static_cast<const BYTE*>(data), bytes);
+    LogValueSet(static_cast<DWORD>(result), root, gViewBits, path, valueName, type, data, bytes);
+    return result;
 }
 
 int32_t ReadInt(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, int32_t defaultValue)
@@ -246,9 +306,19 @@ void DeleteValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName)
         return;
     wchar_t path[kKeyPathChars];
     ScopedRegKey key;
-    if (ComposeKeyPath(root, keyPath, path) == ERROR_SUCCESS &&
-        RegOpenKeyExW(root, path, 0, KEY_WRITE, key.Receive()) == ERROR_SUCCESS)
-        RegDeleteValueW(key.Get(), valueName);
+    if (ComposeKeyPath(root, keyPath, path) != ERROR_SUCCESS)
+        return;
+    if (ChangesWithheld()) {
+        // Only a value that is there would go.
+        if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, key.Receive()) == ERROR_SUCCESS &&
+            RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+            LogRegistryChange("value-delete", kOutcomePreview, root, 0, path, valueName);
+        return;
+    }
+    if (RegOpenKeyExW(root, path, 0, KEY_WRITE, key.Receive()) == ERROR_SUCCESS) {
+        LONG result = RegDeleteValueW(key.Get(), valueName);
+        LogRegistryChange("value-delete", static_cast<DWORD>(result), root, 0, path, valueName);
+    }
 }
 
 // In the file a key is every entry under its prefix, so a key goes with all below it.
@@ -268,7 +338,7 @@ void DeleteKey(HKEY root, const wchar_t* keyPath)
         return;
     wchar_t path[kKeyPathChars];
     if (ComposeKeyPath(root, keyPath, path) == ERROR_SUCCESS && path[0] != 0)
-        RegDeleteKeyW(root, path);  // fails, as meant, while the key has subkeys
+        LoggedDeleteKey(root, 0, path);  // fails, as meant, while the key has subkeys
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* keyPath)

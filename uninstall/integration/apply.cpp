@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "common/base/change_log.h"
 #include "common/base/file.h"
 #include "common/base/strings.h"
 #include "common/settings/settings_store.h"
@@ -24,7 +25,7 @@ bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPathOut, 
     ApplyAssociations(options);
     if (!RegisterProgIds()) {
         // Stopped before its notice: the shell must still hear of the extension.
-        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+        NotifyShell(SHCNE_ASSOCCHANGED, SHCNF_IDLIST);
         return false;
     }
     wchar_t iconPath[kMaxPathChars];

@@ -5,6 +5,7 @@
 
 #include <cwchar>
 
+#include "common/base/change_log.h"
 #include "common/base/file.h"
 #include "common/base/module.h"
 #include "common/base/find.h"
@@ -299,6 +300,6 @@ bool RegisterProgIds()
         WriteString(HKEY_CLASSES_ROOT, L"Zorvex.REV\\shell\\open\\command", L"", command);
         WriteIconIfEmpty(L"Zorvex.REV\\DefaultIcon", volumeIcon);
     }
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    NotifyShell(SHCNE_ASSOCCHANGED, SHCNF_IDLIST);
     return true;
 }

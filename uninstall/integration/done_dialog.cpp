@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "common/base/change_log.h"
 #include "common/base/paths.h"
 #include "common/base/strings.h"
 #include "common/localization/dialog_localization.h"
@@ -13,7 +14,7 @@
 
 static void Open(const wchar_t* target)
 {
-    ShellExecuteW(nullptr, L"open", target, nullptr, L"", SW_SHOWNORMAL);
+    LoggedShellExecute(L"open", target, nullptr, SW_SHOWNORMAL);
 }
 
 // False when the current directory does not fit: a cut path names another folder.

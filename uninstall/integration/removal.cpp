@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "common/base/change_log.h"
 #include "common/base/strings.h"
 #include "common/settings/settings_store.h"
 #include "uninstall/integration/app_paths.h"
@@ -33,7 +34,7 @@ void RemoveIntegration()
 
     // The saved records of the former owners go with the user's settings below: use them first.
     ApplyAssociations(none);
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
+    NotifyShell(SHCNE_ASSOCCHANGED, SHCNF_FLUSH);
     RegisterShellIntegration(kShellRemove, none);
     UpdateShortcuts(none, nullptr, 0, nullptr);
 

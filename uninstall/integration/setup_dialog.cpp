@@ -4,6 +4,8 @@
 
 #include <cwchar>
 
+#include "common/base/change_log.h"
+#include "common/base/file.h"
 #include "common/base/strings.h"
 #include "common/localization/dialog_localization.h"
 #include "common/localization/messages.h"

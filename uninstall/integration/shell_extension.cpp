@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "common/base/change_log.h"
 #include "common/base/file.h"
 #include "common/base/module.h"
 #include "common/base/scoped.h"
@@ -141,7 +142,7 @@ void RunContextMenuPackageInstaller(bool install)
     info.lpFile = installer;
     info.lpParameters = install ? L"-install" : L"-Uninstall";
     info.nShow = SW_SHOWNORMAL;
-    if (ShellExecuteExW(&info) && !install) {
+    if (LoggedShellExecuteEx(&info) && !install) {
         // The removal must be done before the files it uses are deleted; a hung
         // installer must not hold up the uninstall for ever.
         ScopedHandle process(info.hProcess);
@@ -194,5 +195,5 @@ void RegisterShellIntegration(unsigned flags, const IntegrationOptions& options)
         RegisterShellExtension(options, variant);
     RegisterApplication((flags & kShellRemove) != 0);
     if ((flags & kShellLeaveNotice) == 0)
-        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+        NotifyShell(SHCNE_ASSOCCHANGED, SHCNF_IDLIST);
 }

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "common/base/change_log.h"
 #include "common/base/file.h"
 #include "common/base/module.h"
 #include "common/base/find.h"
@@ -128,7 +129,7 @@ void UpdateGroup(bool make, const wchar_t* programsFolder, const GroupPathReport
     }
     if (report.Path != nullptr && !report.OnlyWhenMade)
         CopyString(report.Path, group, report.Capacity);
-    CreateDirectoryW(group, nullptr);
+    LoggedCreateDirectory(group);
     for (const GroupShortcut& shortcut : kGroupShortcuts) {
         wchar_t target[kMaxPathChars];
         const wchar_t* targetName = shortcut.Target != nullptr ? shortcut.Target : MessageText(shortcut.TargetMessage);
@@ -169,7 +170,14 @@ bool CreateShortcut(const wchar_t* target, const wchar_t* linkPath, const wchar_
     link->SetIconLocation(iconPath != nullptr ? iconPath : L"", 0);
     if (workingDirectory != nullptr)
         link->SetWorkingDirectory(workingDirectory);
-    return SUCCEEDED(file->Save(linkPath, TRUE));
+    if (ChangesWithheld()) {
+        LogChange("shortcut-save", kOutcomePreview, linkPath);
+        return true;
+    }
+    HRESULT saved = file->Save(linkPath, TRUE);
+    if (ChangeLogOn())
+        LogChange("shortcut-save", SUCCEEDED(saved) ? 0 : static_cast<DWORD>(saved), linkPath);
+    return SUCCEEDED(saved);
 }
 
 void RemoveFolderTree(const wchar_t* path)
@@ -192,7 +200,14 @@ void RemoveFolderTree(const wchar_t* path)
     operation.pFrom = source;
     // No error box: a locked file in a group must never stop a silent run.
     operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    SHFileOperationW(&operation);
+    if (ChangesWithheld()) {
+        LogChange("folder-empty", kOutcomePreview, path);
+        RecordPreviewDeletion(path);
+        return;
+    }
+    int failed = SHFileOperationW(&operation);
+    if (ChangeLogOn())
+        LogChange("folder-empty", failed == 0 && !operation.fAnyOperationsAborted ? 0 : static_cast<DWORD>(failed != 0 ? failed : ERROR_CANCELLED), path);
 }
 
 void UpdateShortcuts(const IntegrationOptions& options, wchar_t* groupPathOut, size_t groupPathCapacity,
