@@ -16,7 +16,7 @@
 #include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
-#include "uninstall/path_retry.h"
+#include "common/base/long_path.h"
 #include "uninstall/uninstall_run.h"
 
 using namespace testsupport;
