@@ -314,8 +314,18 @@ static bool RemoveEntry(const wchar_t* entry, uint8_t& state, const wchar_t* pro
         LogFolderVerdict(removed, state, entry);
         return removed;
     }
-    DWORD attributes = LoggedGetFileAttributes(entry);
-    DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+    // Deleted first: nearly every entry is a file that goes at once. What the
+    // entry is, is looked at only when the deletion is refused: a folder, a
+    // read-only file, a file in use. A listed link goes as a link.
+    if (LoggedDeleteFile(entry)) {
+        state = kLineSettled;
+        LogListVerdict(ListVerdict::Deleted, entry);
+        return true;
+    }
+    DWORD error = GetLastError();
+    DWORD attributes = IsAbsentError(error) ? INVALID_FILE_ATTRIBUTES : LoggedGetFileAttributes(entry);
+    if (attributes == INVALID_FILE_ATTRIBUTES && !IsAbsentError(error))
+        error = GetLastError();
     bool known = attributes != INVALID_FILE_ATTRIBUTES;
     if (!known && IsAbsentError(error)) {
         state = kLineSettled;
@@ -344,7 +354,7 @@ static bool RemoveEntry(const wchar_t* entry, uint8_t& state, const wchar_t* pro
                       !DifferingExtendedForm(entry, longPath);
         return removed;
     }
-    if (LoggedDeleteFile(entry)) {
+    if (clearFirst && LoggedDeleteFile(entry)) {
         state = kLineSettled;
         LogListVerdict(ListVerdict::Deleted, entry);
         return true;
