@@ -162,6 +162,61 @@ TEST_F(ChangeLogTest, TwoRunsAppendStartChangesAndResultToOneFile)
     }
 }
 
+// A call that the extended-length form is tried for is one change: logged once,
+// under the form its last call took, with that call's outcome. The retry is
+// made only where that form names something else and the plain call failed on
+// the spelling; a refusal of the plain call stands.
+TEST_F(ChangeLogTest, ARetriedCallIsLoggedOnceUnderTheFormItTookLast)
+{
+    std::wstring logPath = Path(L"retry.log");
+    EnvironmentGuard log(L"ZORVEX_LOG", logPath.c_str());
+    EnvironmentGuard preview(L"ZORVEX_PREVIEW", nullptr);
+    std::wstring dotted = Path(L"c.");
+    std::wstring verbatim = L"\\\\?\\" + dotted;
+    ASSERT_TRUE(testsupport::WriteBytes(verbatim, "dotted"));
+    // "e." spelled plainly is "e", which is held open: that refusal stands.
+    ASSERT_TRUE(testsupport::WriteBytes(L"\\\\?\\" + Path(L"e."), "dotted"));
+    ASSERT_TRUE(testsupport::WriteBytes(Path(L"e"), "plain"));
+    HANDLE held = CreateFileW(Path(L"e").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    OpenChangeLog();
+    StartChangeLog(L"uninstall", true, L"Uninstall.exe -s");
+    EXPECT_TRUE(LoggedSetFileAttributes(dotted.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(LoggedGetFileAttributes(dotted.c_str()) & FILE_ATTRIBUTE_HIDDEN,
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_TRUE(LoggedMoveFile(dotted.c_str(), Path(L"d.").c_str()));
+    EXPECT_TRUE(LoggedDeleteFile(Path(L"d.").c_str()));
+    EXPECT_FALSE(LoggedDeleteFile(Path(L"d.").c_str()));
+    EXPECT_FALSE(LoggedDeleteFile(Path(L"e.").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(LoggedDeleteFile(Path(L"plain.txt").c_str()));
+    CloseHandle(held);
+    SetRunResult(L"ok");
+    CloseChangeLog(0);
+
+    EXPECT_FALSE(testsupport::Exists(verbatim));
+    EXPECT_FALSE(testsupport::Exists(L"\\\\?\\" + Path(L"d.")));
+    EXPECT_TRUE(testsupport::Exists(L"\\\\?\\" + Path(L"e.")));
+    EXPECT_TRUE(testsupport::Exists(Path(L"e")));
+    std::vector<std::string> events = EventsOf(Read(logPath));
+    std::string x = "\"\\\\\\\\?\\\\C:\\\\zvx-tests\\\\change-log\\\\";
+    std::string plain = "\"C:\\\\zvx-tests\\\\change-log\\\\";
+    const std::vector<std::string> expected = {
+        "file-attributes ok 0x00000002 " + x + "c.\"",
+        "file-rename ok " + x + "c.\" " + x + "d.\"",
+        "file-delete ok " + x + "d.\"",
+        "file-delete error=2 " + x + "d.\"",
+        "file-delete error=32 " + plain + "e.\"",
+        "file-delete error=2 " + plain + "plain.txt\"",
+        "result ok 0",
+    };
+    ASSERT_EQ(events.size(), expected.size() + 1);
+    for (size_t i = 0; i < expected.size(); i++)
+        EXPECT_EQ(events[i + 1], expected[i]);
+}
+
 TEST_F(ChangeLogTest, ALogInTheProgramsFolderIsRefusedHoweverItIsSpelled)
 {
     EnvironmentGuard preview(L"ZORVEX_PREVIEW", nullptr);

@@ -18,11 +18,6 @@ using testsupport::ExistsVerbatim;
 using testsupport::Verbatim;
 
 // Reaches the handle, to set a pipe's read mode or to close it behind the object's back.
-class RawFile : public File {
-public:
-    HANDLE Raw() const { return Handle; }
-};
-
 class FileTest : public ::testing::Test {
 protected:
     void SetUp() override { dir_ = testsupport::MakeScratchFolder(L"file"); }
@@ -64,14 +59,14 @@ TEST_F(FileTest, CreateWriteSeekReadRoundTrip)
 
     {
         File f;
-        ASSERT_TRUE(f.Open(path.c_str(), kOpenUpdate));
-        f.Seek(0);
-        EXPECT_TRUE(f.Write("HELLO", 5));
+        ASSERT_TRUE(f.Open(path.c_str(), kOpenShareWrite));
+        f.Seek(6);
         char buf[16] = {};
-        EXPECT_EQ(6, f.Read(buf, sizeof buf));
-        EXPECT_STREQ(" world", buf);
+        EXPECT_EQ(5, f.Read(buf, sizeof buf));
+        EXPECT_STREQ("world", buf);
+        EXPECT_FALSE(f.Write("HELLO", 5));  // opened for reading only
     }  // opened, not created: destroying it only closes it
-    EXPECT_EQ("HELLO world", Contents(path));
+    EXPECT_EQ("hello world", Contents(path));
 
     // A large file read in pieces comes back whole.
     std::string big(300000, 0);
@@ -153,18 +148,17 @@ TEST_F(FileTest, TrailingDotNamesAreMadeAndDeletedInTheirOwnForm)
     EXPECT_EQ("dotted", Contents(Verbatim(dotted)));
     EXPECT_EQ("sibling", Contents(sibling));
 
-    // Asked to keep the name as given, the plain call makes "b"; destroying it
-    // unclosed removes that "b", not an existing "b.".
-    std::wstring plain = Path(L"b");
-    std::wstring plainDotted = Path(L"b.");
-    ASSERT_TRUE(testsupport::WriteBytes(Verbatim(plainDotted), "other"));
+    // "nul.txt" spelled plainly is the device NUL: made and destroyed unclosed,
+    // the object's delete goes to that spelling only, never to the file of
+    // that name that only the extended form reaches.
+    std::wstring device = Path(L"nul.txt");
+    ASSERT_TRUE(testsupport::WriteBytes(Verbatim(device), "other"));
     {
         File f;
-        ASSERT_TRUE(f.Create(plainDotted.c_str(), kCreateKeepName));
-        EXPECT_TRUE(testsupport::Exists(plain));
+        ASSERT_TRUE(f.Create(device.c_str(), 0));
+        EXPECT_TRUE(f.Write("to the device", 13));
     }
-    EXPECT_FALSE(testsupport::Exists(plain));
-    EXPECT_EQ("other", Contents(Verbatim(plainDotted)));
+    EXPECT_EQ("other", Contents(Verbatim(device)));
 
     // The free operations reach "c." through their retry.
     std::wstring lone = Path(L"c.");
@@ -214,32 +208,21 @@ TEST_F(FileTest, ReadErrorStopsReadingUntilTheNextOpen)
     ASSERT_TRUE(testsupport::WriteBytes(path, "readable"));
     File f;
     char buf[32] = {};
-    // Opened for writing only, every ReadFile fails.
-    ASSERT_TRUE(f.Open(path.c_str(), kOpenWriteOnly));
-    EXPECT_EQ(0, f.Read(buf, sizeof buf));
-    EXPECT_EQ(0, f.Read(buf, sizeof buf));
+    // A buffer the system may not write to makes ReadFile fail; the file itself
+    // stays readable, yet reads as ended.
+    void* noAccess = VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS);
+    ASSERT_NE(nullptr, noAccess);
     ASSERT_TRUE(f.Open(path.c_str(), 0));
+    EXPECT_FALSE(f.ReadStopped());
+    EXPECT_EQ(0, f.Read(noAccess, sizeof buf));
+    EXPECT_TRUE(f.ReadStopped());
+    EXPECT_EQ(0, f.Read(buf, sizeof buf));
+    EXPECT_EQ(0, f.Read(buf, sizeof buf));
+    VirtualFree(noAccess, 0, MEM_RELEASE);
+    ASSERT_TRUE(f.Open(path.c_str(), 0));
+    EXPECT_FALSE(f.ReadStopped());
     EXPECT_EQ(8, f.Read(buf, sizeof buf));
-
-    // A message pipe refuses a read shorter than its message but keeps the
-    // message: the data is there again, yet the file stays ended.
-    const wchar_t* pipeName = L"\\\\.\\pipe\\zvx-base-read-error";
-    HANDLE server = CreateNamedPipeW(pipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                     1, 4096, 4096, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, server);
-    RawFile p;
-    ASSERT_TRUE(p.Open(pipeName, kOpenUpdate));
-    DWORD mode = PIPE_READMODE_MESSAGE;
-    ASSERT_TRUE(SetNamedPipeHandleState(p.Raw(), &mode, nullptr, nullptr));
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(server, "0123456789abcdefghij", 20, &written, nullptr));
-    EXPECT_EQ(0, p.Read(buf, 5));
-    EXPECT_EQ(0, p.Read(buf, sizeof buf));
-    DWORD available = 0;
-    EXPECT_TRUE(PeekNamedPipe(p.Raw(), nullptr, 0, nullptr, &available, nullptr));
-    EXPECT_GT(available, 0u);
-    p.Close();
-    CloseHandle(server);
+    EXPECT_STREQ("readable", buf);
 }
 
 TEST_F(FileTest, FailuresReachTheErrorHandler)
@@ -248,11 +231,11 @@ TEST_F(FileTest, FailuresReachTheErrorHandler)
     std::wstring path = Path(L"e.txt");
     ASSERT_TRUE(testsupport::WriteBytes(path, "abc"));
 
-    RawFile f;
+    File f;
     ASSERT_TRUE(f.Open(path.c_str(), 0));
     EXPECT_FALSE(f.Write("x", 1));  // read-only handle
     f.Seek(-5);
-    ASSERT_TRUE(CloseHandle(f.Raw()));  // behind the object's back
+    ASSERT_TRUE(CloseHandle(f.NativeHandle()));  // behind the object's back
     EXPECT_FALSE(f.Close());
     EXPECT_EQ(-1, f.Tell());
     f.Seek(0);  // closed: nothing at all

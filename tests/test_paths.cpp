@@ -68,11 +68,6 @@ TEST(PathSplitting, NamePartAndRootsOfEveryForm)
     wchar_t cut[5];
     EXPECT_FALSE(FolderPart(L"C:\\dir\\file", cut, 5));
     EXPECT_STREQ(L"C:\\d", cut);
-
-    wchar_t last[] = L"abc";
-    EXPECT_EQ(L'c', *LastCharOf(last));
-    wchar_t none[] = L"";
-    EXPECT_EQ(none, LastCharOf(none));
 }
 
 TEST(PathSplitting, ReplaceNamePartStaysWithinTheCapacity)

@@ -16,7 +16,7 @@
 #include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
-#include "uninstall/path_retry.h"
+#include "common/base/long_path.h"
 #include "uninstall/uninstall_run.h"
 
 using namespace testsupport;
@@ -414,6 +414,42 @@ TEST_F(UninstallRun, EntriesThroughALinkedFolderAreLeftAlone)
     DeleteFileW((outside + L"\\victim3.txt").c_str());
 }
 
+// The entries are deleted first and looked at only when that is refused, and a
+// listed folder that stays counts as checked for the entries below it. A listed
+// link, or a name ending in a dot whose extended form is the link, must not
+// vouch for what follows below it: those entries are still checked, in every
+// spelling, and left alone.
+TEST_F(UninstallRun, AListedLinkNeverVouchesForTheEntriesBelowIt)
+{
+    const std::wstring fixture = L"C:\\zvx-link-fixture";
+    std::wstring folder = fixture + L"\\Install";
+    std::wstring outside = fixture + L"\\Outside";
+    ASSERT_NE(Attributes(folder + L"\\link") & FILE_ATTRIBUTE_REPARSE_POINT, 0u)
+        << "the link fixture (tests/program_links.sh) did not run";
+    Put(outside, L"victim.txt");
+    Put(outside, L"sub\\victim2.txt");
+    Put(outside, L"victim3.txt");
+    // The plain spelling of "dotted." is this plain folder, which holds a file
+    // and so stays.
+    Put(folder, L"dotted\\own.txt");
+    ASSERT_TRUE(CopyFileW((BinDir() + L"\\Uninstall.exe").c_str(), (folder + L"\\Uninstall.exe").c_str(), FALSE));
+    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst",
+                           "link\nlink\\victim.txt\nlink\\sub\\victim2.txt\ndotted.\ndotted.\\victim3.txt\n"));
+
+    ASSERT_EQ(Run(folder, L"-s"), 0);
+    ASSERT_TRUE(BatchFinished());
+
+    EXPECT_TRUE(Exists(outside + L"\\victim.txt"));
+    EXPECT_TRUE(Exists(outside + L"\\sub\\victim2.txt"));
+    EXPECT_TRUE(Exists(outside + L"\\victim3.txt"));
+    EXPECT_TRUE(Exists(folder + L"\\dotted\\own.txt"));
+    RemoveTree(folder + L"\\dotted");
+    DeleteFileW((outside + L"\\sub\\victim2.txt").c_str());
+    RemoveDirectoryW((outside + L"\\sub").c_str());
+    DeleteFileW((outside + L"\\victim.txt").c_str());
+    DeleteFileW((outside + L"\\victim3.txt").c_str());
+}
+
 // Trailing\link is a symbolic link to TrailingTarget. "link\" names the link's
 // target to every call; the entry is the link itself, and the attributes of
 // what it leads to stay as they are. A trailing separator on any other entry
@@ -604,6 +640,102 @@ TEST_F(UninstallRun, AnEntryRemovedInOnePassIsNotWorkedOnInTheNext)
 
     EXPECT_EQ(EntriesBelow(folder), std::vector<std::wstring>{L"ext.dll.0.tmp"});
     EXPECT_EQ(PendingBelow(folder), std::vector<std::wstring>{L"ext.dll.0.tmp"});
+}
+
+// What a refused deletion finds decides what follows. A read-only file is
+// cleared and deleted; a read-only file in use is cleared and scheduled under
+// its own name (it can be neither deleted nor renamed); a hidden file that goes
+// at once keeps what it had, which matters for a hard link: its attributes are
+// those of the file outside too, which stays as it is.
+TEST_F(UninstallRun, ARefusedDeletionIsLookedAtAndEachKindEndsAsBefore)
+{
+    std::wstring outside = root_ + L"\\outside";
+    ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
+    Put(outside, L"shared.dat", "outside");
+    ASSERT_TRUE(SetFileAttributesW((outside + L"\\shared.dat").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    std::wstring folder = Install(L"Refused", "ro.txt\nheld.txt\nlinked.dat\nsub\nsub\\ro2.txt\nhidden.txt\n");
+    Put(folder, L"ro.txt");
+    Put(folder, L"held.txt");
+    Put(folder, L"sub\\ro2.txt");
+    Put(folder, L"hidden.txt");
+    for (const wchar_t* name : {L"ro.txt", L"held.txt", L"sub\\ro2.txt"})
+        ASSERT_TRUE(SetFileAttributesW((folder + L"\\" + name).c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesW((folder + L"\\hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(CreateHardLinkW((folder + L"\\linked.dat").c_str(), (outside + L"\\shared.dat").c_str(), nullptr));
+    HoldOpenWithoutDeleteSharing(folder + L"\\held.txt");
+
+    ASSERT_EQ(Run(folder, L"-s"), 0);
+    ASSERT_TRUE(BatchFinished());
+
+    EXPECT_EQ(EntriesBelow(folder), std::vector<std::wstring>{L"held.txt"});
+    EXPECT_EQ(PendingBelow(folder), std::vector<std::wstring>{L"held.txt"});
+    EXPECT_EQ(Attributes(folder + L"\\held.txt") & FILE_ATTRIBUTE_READONLY, 0u);
+    std::string bytes;
+    EXPECT_TRUE(ReadBytes(outside + L"\\shared.dat", bytes));
+    EXPECT_EQ(bytes, "outside");
+    EXPECT_EQ(Attributes(outside + L"\\shared.dat") & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+}
+
+// The preview foresees the refusals the run meets: a read-only file is cleared
+// before it goes, in the preview as in the run, and a folder listed before its
+// files goes in a later pass; both logs name the same changes and verdicts.
+TEST_F(UninstallRun, ThePreviewMeetsTheRefusalsTheRunMeets)
+{
+    std::wstring folder = Install(L"Zorvex", "sub\nsub\\ro.txt\nsub\\deeper\nsub\\deeper\\f.txt\nro2.txt\n"
+                                             "Uninstall.exe\nUninstall.lst\n");
+    Put(folder, L"sub\\ro.txt");
+    Put(folder, L"sub\\deeper\\f.txt");
+    Put(folder, L"ro2.txt");
+    for (const wchar_t* name : {L"sub\\ro.txt", L"ro2.txt"})
+        ASSERT_TRUE(SetFileAttributesW((folder + L"\\" + name).c_str(), FILE_ATTRIBUTE_READONLY));
+    std::wstring logs = root_ + L"\\logs";
+    CreateDirectoryW(logs.c_str(), nullptr);
+    std::vector<std::wstring> entriesBefore = EntriesBelow(folder);
+    {
+        EnvironmentGuard log(L"ZORVEX_LOG", (logs + L"\\preview.log").c_str());
+        EnvironmentGuard preview(L"ZORVEX_PREVIEW", L"1");
+        ASSERT_EQ(Run(folder, L"-s"), 0);
+    }
+    EXPECT_EQ(EntriesBelow(folder), entriesBefore);
+    EXPECT_NE(Attributes(folder + L"\\ro2.txt") & FILE_ATTRIBUTE_READONLY, 0u);
+    {
+        EnvironmentGuard log(L"ZORVEX_LOG", (logs + L"\\run.log").c_str());
+        EnvironmentGuard preview(L"ZORVEX_PREVIEW", nullptr);
+        ASSERT_EQ(Run(folder, L"-s"), 0);
+        ASSERT_TRUE(BatchFinished());
+    }
+    EXPECT_FALSE(Exists(folder));
+    std::vector<LogLine> preview = ReadChangeLog(logs + L"\\preview.log");
+    std::vector<LogLine> all = ReadChangeLog(logs + L"\\run.log");
+    ASSERT_FALSE(all.empty());
+    std::vector<LogLine> run;
+    for (const LogLine& line : all) {
+        if (line.Pid == all.front().Pid)
+            run.push_back(line);
+    }
+    std::string f = "\"C:\\\\zvx-tests\\\\uninstall\\\\Zorvex\\\\";
+    std::vector<std::string> runChanges = ChangeSet(run);
+    for (const char* cleared : {"sub\\\\ro.txt", "ro2.txt"}) {
+        std::string line = "file-attributes 0x00000000 " + f + cleared + "\"";
+        EXPECT_EQ(std::count(runChanges.begin(), runChanges.end(), line), 1) << line;
+    }
+    EXPECT_EQ(ChangeSet(preview), runChanges);
+    std::vector<std::string> previewVerdicts, runVerdicts;
+    for (const LogLine& line : LinesOf(preview, "list-entry"))
+        previewVerdicts.push_back(line.Raw);
+    for (const LogLine& line : LinesOf(run, "list-entry"))
+        runVerdicts.push_back(line.Raw);
+    EXPECT_EQ(previewVerdicts, runVerdicts);
+    EXPECT_EQ(runVerdicts, (std::vector<std::string>{
+                               "list-entry deleted " + f + "sub\\\\ro.txt\"",
+                               "list-entry deleted " + f + "sub\\\\deeper\\\\f.txt\"",
+                               "list-entry deleted " + f + "ro2.txt\"",
+                               "list-entry kept " + f + "Uninstall.exe\"",
+                               "list-entry kept " + f + "Uninstall.lst\"",
+                               "list-entry deleted " + f + "sub\\\\deeper\"",
+                               "list-entry deleted " + f + "sub\"",
+                           }));
 }
 
 // The extended-length retry is made where that form can name something else

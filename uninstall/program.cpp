@@ -16,7 +16,6 @@
 #include "uninstall/integration/setup_dialog.h"
 #include "uninstall/message_box.h"
 #include "uninstall/options.h"
-#include "uninstall/path_retry.h"
 #include "uninstall/process_state.h"
 #include "uninstall/uninstall_run.h"
 
@@ -47,9 +46,7 @@ bool CopyFromSfxFolder(const wchar_t* name)
     if (!ReplaceNamePart(source, name, kMaxPathChars) || !FileExists(source))
         return false;
     // Never over an existing file; whether the copy worked does not matter to setup.
-    WithExtendedRetry(source, name, [](const wchar_t* from, const wchar_t* to) {
-        return LoggedCopyFile(from, to, TRUE) != FALSE;
-    });
+    LoggedCopyFile(source, name, TRUE);
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include "common/base/change_log.h"
 #include "common/base/exclusive_file.h"
 #include "common/base/file.h"
+#include "common/base/long_path.h"
 #include "common/base/module.h"
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
@@ -21,7 +22,6 @@
 #include "uninstall/integration/removal.h"
 #include "uninstall/message_box.h"
 #include "uninstall/options.h"
-#include "uninstall/path_retry.h"
 
 static const wchar_t kListName[] = L"Uninstall.lst";
 // A list line holds at most 2047 bytes before its line feed.
@@ -161,49 +161,6 @@ static bool IsAbsentError(DWORD error)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
 }
 
-// The file-system calls of the passes, each with the extended-length retry and
-// the error of the last call made.
-static DWORD AttributesOf(const wchar_t* path, DWORD& error)
-{
-    DWORD attributes = INVALID_FILE_ATTRIBUTES;
-    error = 0;
-    WithExtendedRetry(path, [&](const wchar_t* form) {
-        attributes = LoggedGetFileAttributes(form);
-        error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
-        return attributes != INVALID_FILE_ATTRIBUTES;
-    });
-    return attributes;
-}
-
-static void ClearAttributes(const wchar_t* path)
-{
-    WithExtendedRetry(path, [](const wchar_t* form) { return LoggedSetFileAttributes(form, 0) != FALSE; });
-}
-
-static bool DeleteEntryFile(const wchar_t* path, DWORD& error)
-{
-    return WithExtendedRetry(path, [&](const wchar_t* form) {
-        bool deleted = LoggedDeleteFile(form) != FALSE;
-        error = deleted ? 0 : GetLastError();
-        return deleted;
-    });
-}
-
-static bool RemoveFolder(const wchar_t* path, DWORD& error)
-{
-    return WithExtendedRetry(path, [&](const wchar_t* form) {
-        bool removed = LoggedRemoveDirectory(form) != FALSE;
-        error = removed ? 0 : GetLastError();
-        return removed;
-    });
-}
-
-static bool PlainFormDiffers(const wchar_t* path)
-{
-    wchar_t longPath[kMaxPathChars];
-    return ToExtendedLengthPath(path, longPath, kMaxPathChars) && ExtendedFormCanDiffer(longPath);
-}
-
 // Errors that say one spelling of a folder reaches nothing: the folder is not
 // there, or that spelling cannot name it (too long for the plain form), so a
 // call on an entry below it cannot pass through it in that spelling either.
@@ -241,7 +198,7 @@ static FolderVerdict LookAtFolder(const wchar_t* folder)
     size_t count = 0;
     wchar_t longPath[kMaxPathChars];
     const wchar_t* forms[2] = {folder, nullptr};
-    if (ToExtendedLengthPath(folder, longPath, kMaxPathChars) && ExtendedFormCanDiffer(longPath))
+    if (DifferingExtendedForm(folder, longPath))
         forms[1] = longPath;
     for (const wchar_t* form : forms) {
         if (form == nullptr)
@@ -296,6 +253,18 @@ static PathVerdict CheckEntryPath(wchar_t* entry, size_t folderLength, CheckedFo
     return kPathInside;
 }
 
+// A listed folder that stays and was just seen to be a plain folder is one of
+// the checked folders of the entries below it, which mostly follow it.
+static void KeepCheckedFolder(const wchar_t* entry, CheckedFolders& checked)
+{
+    size_t end = wcslen(entry);
+    if (end + 1 >= kMaxPathChars || end < checked.length)
+        return;
+    wmemcpy(checked.path + checked.length, entry + checked.length, end - checked.length);
+    checked.path[end] = L'\\';
+    checked.length = end + 1;
+}
+
 // Renames a file in use to a free numbered name, when it can, and schedules it
 // for deletion at the next restart.
 static void ScheduleForRestart(const wchar_t* entry)
@@ -305,18 +274,11 @@ static void ScheduleForRestart(const wchar_t* entry)
     for (unsigned n = 0; n < 1000; n++) {
         // A cut name would name another file: the entry then keeps its own.
         named = FormatString(temporary, kMaxPathChars, L"%s.%u.tmp", entry, n) >= 0;
-        DWORD error;
-        if (!named || AttributesOf(temporary, error) == INVALID_FILE_ATTRIBUTES)
+        if (!named || LoggedGetFileAttributes(temporary) == INVALID_FILE_ATTRIBUTES)
             break;
     }
-    const wchar_t* name = entry;
-    if (named && WithExtendedRetry(entry, temporary, [](const wchar_t* from, const wchar_t* to) {
-            return LoggedMoveFile(from, to) != FALSE;
-        }))
-        name = temporary;
-    WithExtendedRetry(name, [](const wchar_t* path) {
-        return LoggedMoveFileEx(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
-    });
+    const wchar_t* name = named && LoggedMoveFile(entry, temporary) ? temporary : entry;
+    LoggedMoveFileEx(name, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     LogListVerdict(name == temporary ? ListVerdict::RenamedAndScheduled : ListVerdict::Scheduled, entry);
 }
 
@@ -329,45 +291,70 @@ enum LineState : uint8_t {
     kLineFolder = 2,   // a folder that still held something; its attributes are cleared already
 };
 
-// One line of a deletion pass, whose entry passed the checks; true when the
-// entry was removed now.
-static bool RemoveEntry(const wchar_t* entry, uint8_t& state, const wchar_t* programName, bool& rebootNeeded)
+static void LogFolderVerdict(bool removed, uint8_t state, const wchar_t* entry)
 {
-    DWORD error = 0;
+    LogListVerdict(removed                   ? ListVerdict::Deleted
+                   : state == kLineSettled ? ListVerdict::Absent
+                                           : ListVerdict::NotYetRemovable,
+                   entry);
+}
+
+// One line of a deletion pass, whose entry passed the checks; true when the
+// entry was removed now. plainFolder: the entry is a folder that stays for a
+// later pass and that its attributes, in the only form the calls take, show to
+// be no junction or symbolic link.
+static bool RemoveEntry(const wchar_t* entry, uint8_t& state, const wchar_t* programName, bool& rebootNeeded,
+                        bool& plainFolder)
+{
+    plainFolder = false;
     if (state == kLineFolder) {
-        bool removed = RemoveFolder(entry, error);
-        if (removed || IsAbsentError(error))
+        bool removed = LoggedRemoveDirectory(entry) != FALSE;
+        if (removed || IsAbsentError(GetLastError()))
             state = kLineSettled;
-        LogListVerdict(removed ? ListVerdict::Deleted : state == kLineSettled ? ListVerdict::Absent : ListVerdict::NotYetRemovable, entry);
+        LogFolderVerdict(removed, state, entry);
         return removed;
     }
-    DWORD attributes = AttributesOf(entry, error);
+    // Deleted first: nearly every entry is a file that goes at once. What the
+    // entry is, is looked at only when the deletion is refused: a folder, a
+    // read-only file, a file in use. A listed link goes as a link.
+    if (LoggedDeleteFile(entry)) {
+        state = kLineSettled;
+        LogListVerdict(ListVerdict::Deleted, entry);
+        return true;
+    }
+    DWORD error = GetLastError();
+    DWORD attributes = IsAbsentError(error) ? INVALID_FILE_ATTRIBUTES : LoggedGetFileAttributes(entry);
+    if (attributes == INVALID_FILE_ATTRIBUTES && !IsAbsentError(error))
+        error = GetLastError();
     bool known = attributes != INVALID_FILE_ATTRIBUTES;
     if (!known && IsAbsentError(error)) {
         state = kLineSettled;
         LogListVerdict(ListVerdict::Absent, entry);
         return false;
     }
-    // A listed link goes as a link; its attributes may be those of its target,
-    // which lies outside and keeps them. Attributes that cannot be read may be
-    // those of a link too, so they are never cleared. Only read-only stops a
-    // removal: other attributes are cleared just on what stays, which ends as it
-    // would have.
+    // The attributes of a link may be those of its target, which lies outside
+    // and keeps them. Attributes that cannot be read may be those of a link
+    // too, so they are never cleared. Only read-only stops a removal: other
+    // attributes are cleared just on what stays, which ends as it would have.
     bool clear = known && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                  (attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NORMAL)) != 0;
     bool clearFirst = clear && (attributes & FILE_ATTRIBUTE_READONLY);
     if (clearFirst)
-        ClearAttributes(entry);
+        LoggedSetFileAttributes(entry, 0);
     if (known && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         // A folder that is not empty yet simply fails in this pass.
-        bool removed = RemoveFolder(entry, error);
+        bool removed = LoggedRemoveDirectory(entry) != FALSE;
+        bool absent = !removed && IsAbsentError(GetLastError());
         if (!removed && clear && !clearFirst)
-            ClearAttributes(entry);
-        state = removed || IsAbsentError(error) ? kLineSettled : kLineFolder;
-        LogListVerdict(removed ? ListVerdict::Deleted : state == kLineSettled ? ListVerdict::Absent : ListVerdict::NotYetRemovable, entry);
+            LoggedSetFileAttributes(entry, 0);
+        state = removed || absent ? kLineSettled : kLineFolder;
+        LogFolderVerdict(removed, state, entry);
+        wchar_t longPath[kMaxPathChars];
+        plainFolder = state == kLineFolder && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                      !DifferingExtendedForm(entry, longPath);
         return removed;
     }
-    if (DeleteEntryFile(entry, error)) {
+    if (clearFirst && LoggedDeleteFile(entry)) {
         state = kLineSettled;
         LogListVerdict(ListVerdict::Deleted, entry);
         return true;
@@ -376,7 +363,7 @@ static bool RemoveEntry(const wchar_t* entry, uint8_t& state, const wchar_t* pro
     if (!known)
         return false;
     if (clear && !clearFirst)
-        ClearAttributes(entry);
+        LoggedSetFileAttributes(entry, 0);
     state = kLineSettled;
     // The program and the list are in use by this run; the batch file and the
     // end of the run remove them.
@@ -437,14 +424,18 @@ static bool DeletionPasses(ListReader& list, wchar_t* entry, const wchar_t* prog
                 LogListVerdict(path == kPathThroughLink ? ListVerdict::SkippedLink : ListVerdict::Absent, entry);
                 continue;
             }
-            if (RemoveEntry(entry, state, programName, rebootNeeded)) {
+            bool plainFolder;
+            if (RemoveEntry(entry, state, programName, rebootNeeded, plainFolder)) {
                 removed++;
                 // The plain form of a name ending in a dot or blank names another
                 // entry ("a." is "a"), and what went may have been that one: the
                 // next pass looks at the line again, as it did before lines were
                 // remembered, and finds it gone or removes it.
-                if (PlainFormDiffers(entry))
+                wchar_t longPath[kMaxPathChars];
+                if (DifferingExtendedForm(entry, longPath))
                     state = kLineOpen;
+            } else if (plainFolder) {
+                KeepCheckedFolder(entry, checked);
             }
         }
         if (removed == 0)

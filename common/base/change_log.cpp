@@ -13,6 +13,7 @@
 #include "common/base/array.h"
 #include "common/base/exclusive_file.h"
 #include "common/base/file.h"
+#include "common/base/long_path.h"
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
@@ -45,6 +46,8 @@ struct NameSet {
 };
 NameSet gPreviewDeleted;
 NameSet gNotYetRemoved;
+// Names whose attributes a preview cleared.
+NameSet gPreviewCleared;
 
 void FreeNames(NameSet& set)
 {
@@ -396,6 +399,7 @@ void ResetLog()
         gPreviewLog = nullptr;
     }
     FreeNames(gPreviewDeleted);
+    FreeNames(gPreviewCleared);
     FreeNames(gNotYetRemoved);
     gChangeLogOn = false;
     gChangesWithheld = false;
@@ -803,29 +807,55 @@ bool IsPreviewDeleted(const wchar_t* name)
     return gPreviewDeleted.Names.Count > 0 && HasName(gPreviewDeleted, name);
 }
 
-DWORD LoggedGetFileAttributes(const wchar_t* path)
+// The attributes one form of a name shows in a preview: none where the preview
+// deleted, and without read-only where it cleared them.
+static DWORD PreviewAttributesOf(const wchar_t* path)
 {
-    if (!gChangesWithheld || !IsPreviewDeleted(path))
-        return GetFileAttributesW(path);
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_FILE_ATTRIBUTES;
+    if (gChangesWithheld && IsPreviewDeleted(path)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && gChangesWithheld && gPreviewCleared.Names.Count > 0 &&
+        HasName(gPreviewCleared, path)) {
+        attributes &= FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+        if (attributes == 0)
+            attributes = FILE_ATTRIBUTE_NORMAL;
+    }
+    return attributes;
 }
 
-// The preview's answer for a deletion: done for what exists (and is of the
-// kind asked for), "not found" otherwise.
-static BOOL PreviewDeletion(const char* event, const wchar_t* path, bool folder)
+DWORD LoggedGetFileAttributes(const wchar_t* path)
 {
-    DWORD attributes = LoggedGetFileAttributes(path);
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    wchar_t retry[kMaxPathChars];
+    const wchar_t* used;
+    WithExtendedRetry(path, retry, used, [&](const wchar_t* form) {
+        attributes = PreviewAttributesOf(form);
+        return attributes != INVALID_FILE_ATTRIBUTES;
+    });
+    return attributes;
+}
+
+// Whether a deletion of one form of a name would be done: for what exists (and
+// is of the kind asked for) and is not refused, as Windows refuses it, for being
+// read-only, the running program or held open without delete sharing; a folder
+// only once all it holds went before it. The last error tells a refusal.
+static bool PreviewWouldDelete(const wchar_t* path, bool folder)
+{
+    DWORD attributes = PreviewAttributesOf(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return FALSE;
+        return false;
     bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isFolder != folder) {
         SetLastError(folder ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
-        return FALSE;
+        return false;
     }
-    // Two deletions are known to fail: of the running program, and of a file
-    // held open without delete sharing (the list, for one). Opening for delete
-    // changes nothing.
+    if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_READONLY) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    // Opening for delete changes nothing.
     if (!folder) {
         wchar_t program[kMaxPathChars];
         wchar_t programNormal[kMaxPathChars];
@@ -835,26 +865,26 @@ static BOOL PreviewDeletion(const char* event, const wchar_t* path, bool folder)
             NormalName(path, normal, kMaxPathChars) &&
             CompareStringOrdinal(programNormal, -1, normal, -1, TRUE) == CSTR_EQUAL) {
             SetLastError(ERROR_ACCESS_DENIED);
-            return FALSE;
+            return false;
         }
         ScopedFileHandle probe(CreateFileW(path, DELETE, kShareAll, nullptr, OPEN_EXISTING,
                                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!probe && GetLastError() == ERROR_SHARING_VIOLATION) {
             SetLastError(ERROR_SHARING_VIOLATION);
-            return FALSE;
+            return false;
         }
     }
-    // A link goes as a link, whatever it leads to; a folder only once all it
-    // holds went before it.
+    // A link goes as a link, whatever it leads to.
     if (folder && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !PreviewFolderEmptied(path)) {
         SetLastError(ERROR_DIR_NOT_EMPTY);
-        return FALSE;
+        return false;
     }
-    WriteChange(event, kOutcomePreview, nullptr, path);
-    RecordPreviewDeletion(path);
-    return TRUE;
+    return true;
 }
 
+// Every call below is made with the caller's name and, where long_path.h says
+// so, once more in the extended-length form; it is logged once, under the form
+// of its last call, with that call's outcome.
 static BOOL Logged(const char* event, BOOL done, const wchar_t* a, const wchar_t* b = nullptr,
                    const char* extra = nullptr)
 {
@@ -864,86 +894,158 @@ static BOOL Logged(const char* event, BOOL done, const wchar_t* a, const wchar_t
     return done;
 }
 
+static BOOL PreviewDeletion(const char* event, const wchar_t* path, bool folder)
+{
+    wchar_t retry[kMaxPathChars];
+    const wchar_t* used;
+    if (!WithExtendedRetry(path, retry, used, [&](const wchar_t* form) { return PreviewWouldDelete(form, folder); }))
+        return FALSE;
+    WriteChange(event, kOutcomePreview, nullptr, used);
+    RecordPreviewDeletion(used);
+    return TRUE;
+}
+
 BOOL LoggedDeleteFile(const wchar_t* path)
 {
-    if (!gChangeLogOn)
-        return DeleteFileW(path);
     if (gChangesWithheld)
         return PreviewDeletion("file-delete", path, false);
-    return Logged("file-delete", DeleteFileW(path), path);
+    wchar_t retry[kMaxPathChars];
+    const wchar_t* used;
+    bool done = WithExtendedRetry(path, retry, used, [](const wchar_t* form) { return DeleteFileW(form) != FALSE; });
+    return gChangeLogOn ? Logged("file-delete", done, used) : done;
+}
+
+BOOL LoggedDeleteFileAsNamed(const wchar_t* path)
+{
+    if (gChangesWithheld) {
+        if (!PreviewWouldDelete(path, false))
+            return FALSE;
+        WriteChange("file-delete", kOutcomePreview, nullptr, path);
+        RecordPreviewDeletion(path);
+        return TRUE;
+    }
+    BOOL done = DeleteFileW(path);
+    return gChangeLogOn ? Logged("file-delete", done, path) : done;
 }
 
 BOOL LoggedRemoveDirectory(const wchar_t* path)
 {
-    if (!gChangeLogOn)
-        return RemoveDirectoryW(path);
     if (gChangesWithheld)
         return PreviewDeletion("folder-delete", path, true);
-    return Logged("folder-delete", RemoveDirectoryW(path), path);
+    wchar_t retry[kMaxPathChars];
+    const wchar_t* used;
+    bool done =
+        WithExtendedRetry(path, retry, used, [](const wchar_t* form) { return RemoveDirectoryW(form) != FALSE; });
+    return gChangeLogOn ? Logged("folder-delete", done, used) : done;
 }
 
 BOOL LoggedCreateDirectory(const wchar_t* path)
 {
-    if (!gChangeLogOn)
-        return CreateDirectoryW(path, nullptr);
     if (gChangesWithheld) {
         WriteChange("folder-create", kOutcomePreview, nullptr, path);
         return TRUE;
     }
-    return Logged("folder-create", CreateDirectoryW(path, nullptr), path);
+    wchar_t retry[kMaxPathChars];
+    const wchar_t* used;
+    bool done = WithExtendedRetry(path, retry, used,
+                                  [](const wchar_t* form) { return CreateDirectoryW(form, nullptr) != FALSE; });
+    return gChangeLogOn ? Logged("folder-create", done, used) : done;
 }
 
 BOOL LoggedSetFileAttributes(const wchar_t* path, DWORD attributes)
 {
-    if (!gChangeLogOn)
-        return SetFileAttributesW(path, attributes);
+    wchar_t retry[kMaxPathChars];
+    const wchar_t* used;
     char extra[16];
-    FormatStringA(extra, sizeof extra, "0x%08lX", attributes);
+    if (gChangeLogOn)
+        FormatStringA(extra, sizeof extra, "0x%08lX", attributes);
     if (gChangesWithheld) {
-        if (LoggedGetFileAttributes(path) == INVALID_FILE_ATTRIBUTES)
+        if (!WithExtendedRetry(path, retry, used,
+                               [](const wchar_t* form) {
+                                   return PreviewAttributesOf(form) != INVALID_FILE_ATTRIBUTES;
+                               }))
             return FALSE;
-        WriteChange("file-attributes", kOutcomePreview, extra, path);
+        // What a later deletion in the preview finds: read-only no more.
+        if (attributes == 0 || !(attributes & FILE_ATTRIBUTE_READONLY))
+            AddName(gPreviewCleared, used);
+        else
+            RemoveName(gPreviewCleared, used);
+        WriteChange("file-attributes", kOutcomePreview, extra, used);
         return TRUE;
     }
-    return Logged("file-attributes", SetFileAttributesW(path, attributes), path, nullptr, extra);
+    bool done = WithExtendedRetry(path, retry, used, [attributes](const wchar_t* form) {
+        return SetFileAttributesW(form, attributes) != FALSE;
+    });
+    return gChangeLogOn ? Logged("file-attributes", done, used, nullptr, extra) : done;
 }
 
 BOOL LoggedMoveFile(const wchar_t* from, const wchar_t* to)
 {
-    if (!gChangeLogOn)
-        return MoveFileW(from, to);
+    wchar_t retryFrom[kMaxPathChars];
+    wchar_t retryTo[kMaxPathChars];
+    const wchar_t* usedFrom;
+    const wchar_t* usedTo;
     if (gChangesWithheld) {
-        if (LoggedGetFileAttributes(from) == INVALID_FILE_ATTRIBUTES)
+        if (!WithExtendedRetry(from, to, retryFrom, retryTo, usedFrom, usedTo, [](const wchar_t* a, const wchar_t*) {
+                return PreviewAttributesOf(a) != INVALID_FILE_ATTRIBUTES;
+            }))
             return FALSE;
-        WriteChange("file-rename", kOutcomePreview, nullptr, from, to);
-        RecordPreviewDeletion(from);
+        WriteChange("file-rename", kOutcomePreview, nullptr, usedFrom, usedTo);
+        RecordPreviewDeletion(usedFrom);
         return TRUE;
     }
-    return Logged("file-rename", MoveFileW(from, to), from, to);
+    bool done = WithExtendedRetry(from, to, retryFrom, retryTo, usedFrom, usedTo,
+                                  [](const wchar_t* a, const wchar_t* b) { return MoveFileW(a, b) != FALSE; });
+    return gChangeLogOn ? Logged("file-rename", done, usedFrom, usedTo) : done;
 }
 
-BOOL LoggedMoveFileEx(const wchar_t* from, const wchar_t* to, DWORD flags)
+// A change of two names that a preview only writes down, made and logged once.
+template <class Call>
+static BOOL LoggedTwoNameChange(const char* event, const wchar_t* from, const wchar_t* to, Call call)
 {
-    if (!gChangeLogOn)
-        return MoveFileExW(from, to, flags);
-    bool atRestart = to == nullptr && (flags & MOVEFILE_DELAY_UNTIL_REBOOT);
-    const char* event = atRestart ? "restart-delete" : "file-rename";
     if (gChangesWithheld) {
         WriteChange(event, kOutcomePreview, nullptr, from, to);
         return TRUE;
     }
-    return Logged(event, MoveFileExW(from, to, flags), from, to);
+    wchar_t retryFrom[kMaxPathChars];
+    wchar_t retryTo[kMaxPathChars];
+    const wchar_t* usedFrom;
+    const wchar_t* usedTo;
+    bool done = WithExtendedRetry(from, to, retryFrom, retryTo, usedFrom, usedTo, call);
+    return gChangeLogOn ? Logged(event, done, usedFrom, usedTo) : done;
+}
+
+BOOL LoggedMoveFileEx(const wchar_t* from, const wchar_t* to, DWORD flags)
+{
+    if (to != nullptr)
+        return LoggedTwoNameChange("file-rename", from, to, [flags](const wchar_t* a, const wchar_t* b) {
+            return MoveFileExW(a, b, flags) != FALSE;
+        });
+    const char* event = (flags & MOVEFILE_DELAY_UNTIL_REBOOT) ? "restart-delete" : "file-rename";
+    if (gChangesWithheld) {
+        WriteChange(event, kOutcomePreview, nullptr, from);
+        return TRUE;
+    }
+    wchar_t retry[kMaxPathChars];
+    const wchar_t* used;
+    bool done = WithExtendedRetry(from, retry, used, [flags](const wchar_t* a) {
+        return MoveFileExW(a, nullptr, flags) != FALSE;
+    });
+    return gChangeLogOn ? Logged(event, done, used) : done;
 }
 
 BOOL LoggedCopyFile(const wchar_t* from, const wchar_t* to, BOOL failIfExists)
 {
-    if (!gChangeLogOn)
-        return CopyFileW(from, to, failIfExists);
-    if (gChangesWithheld) {
-        WriteChange("file-copy", kOutcomePreview, nullptr, from, to);
-        return TRUE;
-    }
-    return Logged("file-copy", CopyFileW(from, to, failIfExists), from, to);
+    return LoggedTwoNameChange("file-copy", from, to, [failIfExists](const wchar_t* a, const wchar_t* b) {
+        return CopyFileW(a, b, failIfExists) != FALSE;
+    });
+}
+
+BOOL LoggedReplaceFile(const wchar_t* replaced, const wchar_t* replacement)
+{
+    return LoggedTwoNameChange("file-replace", replaced, replacement, [](const wchar_t* a, const wchar_t* b) {
+        return ReplaceFileW(a, b, nullptr, 0, nullptr, nullptr) != FALSE;
+    });
 }
 
 void NotifyShell(LONG eventId, UINT flags)

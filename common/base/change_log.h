@@ -76,8 +76,13 @@ void LogListVerdict(ListVerdict verdict, const wchar_t* entry);
 bool EndListVerdicts();
 
 // Calls through which the program makes its changes: logged, and in a preview
-// withheld and answered as if they had worked (a deletion only for what exists).
+// withheld and answered as if they had worked (a deletion only for what
+// Windows would delete). Each is made with the caller's path and, where
+// long_path.h says so, once more in the extended-length form; it is logged
+// once, under the form of its last call, with that call's outcome.
 BOOL LoggedDeleteFile(const wchar_t* path);
+// Exactly the file of that name, without the retry: for a file made under it.
+BOOL LoggedDeleteFileAsNamed(const wchar_t* path);
 BOOL LoggedRemoveDirectory(const wchar_t* path);
 BOOL LoggedCreateDirectory(const wchar_t* path);
 BOOL LoggedSetFileAttributes(const wchar_t* path, DWORD attributes);
@@ -85,7 +90,10 @@ BOOL LoggedMoveFile(const wchar_t* from, const wchar_t* to);
 // With MOVEFILE_DELAY_UNTIL_REBOOT and no target: scheduled for deletion at restart.
 BOOL LoggedMoveFileEx(const wchar_t* from, const wchar_t* to, DWORD flags);
 BOOL LoggedCopyFile(const wchar_t* from, const wchar_t* to, BOOL failIfExists);
-// GetFileAttributesW that, in a preview, finds nothing where the preview deleted.
+// ReplaceFileW without a backup, flags or reserved arguments.
+BOOL LoggedReplaceFile(const wchar_t* replaced, const wchar_t* replacement);
+// GetFileAttributesW (with the retry) that, in a preview, finds nothing where
+// the preview deleted and no read-only where it cleared the attributes.
 DWORD LoggedGetFileAttributes(const wchar_t* path);
 void NotifyShell(LONG eventId, UINT flags);
 // Processes: logged as the application and its command line (or parameters).

@@ -5,6 +5,7 @@
 
 #include "common/base/change_log.h"
 #include "common/base/errors.h"
+#include "common/base/long_path.h"
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
 
@@ -21,33 +22,33 @@ static bool FitsFileName(const wchar_t* name)
     return wcsnlen(name, kMaxPathChars) < kMaxPathChars;
 }
 
-// CreateFileW, once more in the extended-length form when the plain call fails
-// or is skipped. extended tells which form gave the handle.
+// CreateFileW with the caller's name and, where long_path.h says so, once more
+// in the extended-length form; with skipPlain in that form only. extended tells
+// which form gave the handle.
 static HANDLE CreateFileRetried(const wchar_t* name, DWORD access, DWORD share, DWORD disposition, DWORD flags,
                                 bool skipPlain, bool& extended, const SECURITY_ATTRIBUTES* security = nullptr)
 {
-    extended = false;
     auto* attributes = const_cast<SECURITY_ATTRIBUTES*>(security);
     HANDLE handle = INVALID_HANDLE_VALUE;
-    if (!skipPlain)
-        handle = CreateFileW(name, access, share, attributes, disposition, flags, nullptr);
-    if (handle != INVALID_HANDLE_VALUE)
-        return handle;
-    DWORD error = skipPlain ? ERROR_INVALID_NAME : GetLastError();
     wchar_t longName[kMaxPathChars];
-    // Something stands at the name: that answer holds for every form of it.
-    if (error == ERROR_FILE_EXISTS || !ToExtendedLengthPath(name, longName, kMaxPathChars)) {
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
+    extended = skipPlain;
+    if (skipPlain) {
+        if (!ToExtendedLengthPath(name, longName, kMaxPathChars)) {
+            SetLastError(ERROR_INVALID_NAME);
+            return INVALID_HANDLE_VALUE;
+        }
+        return CreateFileW(longName, access, share, attributes, disposition, flags, nullptr);
     }
-    handle = CreateFileW(longName, access, share, attributes, disposition, flags, nullptr);
-    extended = handle != INVALID_HANDLE_VALUE;
+    const wchar_t* used;
+    WithExtendedRetry(name, longName, used, [&](const wchar_t* form) {
+        handle = CreateFileW(form, access, share, attributes, disposition, flags, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+    });
+    extended = handle != INVALID_HANDLE_VALUE && used == longName;
     return handle;
 }
 
-File::File()
-    : Handle(INVALID_HANDLE_VALUE), NewFile(false), ReadStopped(false), CreatedExtended(false),
-      DeleteThroughHandle(false)
+File::File() : NewFile(false), ReadStoppedFlag(false), CreatedExtended(false), DeleteThroughHandle(false)
 {
     FileName[0] = 0;
 }
@@ -59,11 +60,11 @@ File::~File()
 
 void File::Release()
 {
-    if (Handle == INVALID_HANDLE_VALUE)
+    if (!Handle)
         return;
     if (DeleteThroughHandle) {
         FILE_DISPOSITION_INFO disposition = {TRUE};
-        BOOL deleted = SetFileInformationByHandle(Handle, FileDispositionInfo, &disposition, sizeof disposition);
+        BOOL deleted = SetFileInformationByHandle(Handle.Get(), FileDispositionInfo, &disposition, sizeof disposition);
         if (ChangeLogOn())
             LogChange("file-delete", deleted ? 0 : GetLastError(), FileName);
         Close();
@@ -73,14 +74,15 @@ void File::Release()
     if (!NewFile)
         return;
     // A created file is kept only when its writer closed it. Delete it in the
-    // form it was made: the plain delete of "a." would remove the sibling "a",
-    // and the extended one of a file made plainly as "a" would remove "a.".
+    // form it was made, and in that form only: the plain delete of "a." would
+    // remove the sibling "a", and the extended one of a file made plainly as
+    // "a" would remove "a.".
     if (CreatedExtended) {
         wchar_t longName[kMaxPathChars];
         if (ToExtendedLengthPath(FileName, longName, kMaxPathChars))
-            LoggedDeleteFile(longName);
+            LoggedDeleteFileAsNamed(longName);
     } else {
-        LoggedDeleteFile(FileName);
+        LoggedDeleteFileAsNamed(FileName);
     }
 }
 
@@ -91,21 +93,16 @@ bool File::Open(const wchar_t* name, unsigned mode)
     DeleteThroughHandle = false;
     if (!FitsFileName(name))
         return false;
-    DWORD access;
-    if (mode & kOpenWriteOnly)
-        access = GENERIC_WRITE;
-    else
-        access = GENERIC_READ | ((mode & kOpenUpdate) ? GENERIC_WRITE : 0);
-    DWORD share = ((mode & kOpenExclusive) ? 0 : FILE_SHARE_READ) | ((mode & kOpenShareWrite) ? FILE_SHARE_WRITE : 0);
+    DWORD share = FILE_SHARE_READ | ((mode & kOpenShareWrite) ? FILE_SHARE_WRITE : 0);
     bool extended = false;
     HANDLE handle =
-        CreateFileRetried(name, access, share, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, false, extended);
+        CreateFileRetried(name, GENERIC_READ, share, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, false, extended);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
-    Handle = handle;
+    Handle.Reset(handle);
     CreatedExtended = false;
     CopyString(FileName, name, kMaxPathChars);
-    ReadStopped = false;
+    ReadStoppedFlag = false;
     return true;
 }
 
@@ -116,14 +113,13 @@ bool File::Create(const wchar_t* name, unsigned mode)
         return false;
     DWORD access = GENERIC_WRITE | ((mode & kCreateWriteOnly) ? 0 : GENERIC_READ);
     DWORD share = (mode & kCreateShareRead) ? FILE_SHARE_READ : 0;
-    bool skipPlain = EndsInDotOrSpace(name) && !(mode & kCreateKeepName);
     if (ChangesWithheld()) {
         LogChange("file-write", kOutcomePreview, name);
         SetLastError(ERROR_WRITE_PROTECT);
         return false;
     }
     bool extended = false;
-    HANDLE handle = CreateFileRetried(name, access, share, CREATE_ALWAYS, 0, skipPlain, extended);
+    HANDLE handle = CreateFileRetried(name, access, share, CREATE_ALWAYS, 0, EndsInDotOrSpace(name), extended);
     if (ChangeLogOn())
         LogChange("file-write", handle != INVALID_HANDLE_VALUE ? 0 : GetLastError(), name);
     NewFile = true;
@@ -131,7 +127,7 @@ bool File::Create(const wchar_t* name, unsigned mode)
     CopyString(FileName, name, kMaxPathChars);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
-    Handle = handle;
+    Handle.Reset(handle);
     CreatedExtended = extended;
     return true;
 }
@@ -151,21 +147,20 @@ bool File::CreateNew(const wchar_t* name, const SECURITY_ATTRIBUTES* security)
                                       extended, security);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
-    Handle = handle;
+    Handle.Reset(handle);
     NewFile = true;
     DeleteThroughHandle = true;
     CreatedExtended = extended;
     CopyString(FileName, name, kMaxPathChars);
-    ReadStopped = false;
+    ReadStoppedFlag = false;
     return true;
 }
 
 bool File::Close()
 {
-    if (Handle == INVALID_HANDLE_VALUE)
+    if (!Handle)
         return true;
-    bool closed = CloseHandle(Handle) != FALSE;
-    Handle = INVALID_HANDLE_VALUE;
+    bool closed = CloseHandle(Handle.Release()) != FALSE;
     if (!closed)
         ErrHandler().ReportCloseError(FileName);
     return closed;
@@ -190,16 +185,16 @@ static int RawRead(HANDLE handle, void* buffer, uint32_t count)
 
 int File::Read(void* buffer, uint32_t count)
 {
-    if (ReadStopped)
+    if (ReadStoppedFlag)
         return 0;
     // The count read travels as an int.
     if (count > INT_MAX)
         count = INT_MAX;
-    int got = Handle != INVALID_HANDLE_VALUE ? RawRead(Handle, buffer, count) : -1;
+    int got = Handle ? RawRead(Handle.Get(), buffer, count) : -1;
     if (got >= 0)
         return got;
     if (ErrHandler().ReportReadError(FileName))
-        ReadStopped = true;
+        ReadStoppedFlag = true;
     return 0;
 }
 
@@ -209,8 +204,8 @@ bool File::Write(const void* data, uint32_t count)
         return true;
     DWORD written = 0;
     DWORD error = ERROR_INVALID_HANDLE;
-    if (Handle != INVALID_HANDLE_VALUE) {
-        if (WriteFile(Handle, data, count, &written, nullptr)) {
+    if (Handle) {
+        if (WriteFile(Handle.Get(), data, count, &written, nullptr)) {
             if (written == count)
                 return true;
             error = ERROR_WRITE_FAULT;  // a short write is a failed one
@@ -247,26 +242,21 @@ static bool MoveFilePointer(HANDLE handle, int64_t offset, DWORD origin, int64_t
 
 void File::Seek(int64_t offset)
 {
-    if (Handle == INVALID_HANDLE_VALUE)
+    if (!Handle)
         return;
     int64_t position = 0;
-    if (!MoveFilePointer(Handle, offset, FILE_BEGIN, position))
+    if (!MoveFilePointer(Handle.Get(), offset, FILE_BEGIN, position))
         ErrHandler().ReportSeekError(FileName);
 }
 
 int64_t File::Tell()
 {
     int64_t position = -1;
-    if (Handle == INVALID_HANDLE_VALUE || !MoveFilePointer(Handle, 0, FILE_CURRENT, position)) {
+    if (!Handle || !MoveFilePointer(Handle.Get(), 0, FILE_CURRENT, position)) {
         ErrHandler().ReportSeekError(FileName);
         return -1;
     }
     return position;
-}
-
-bool File::IsOpen() const
-{
-    return Handle != INVALID_HANDLE_VALUE;
 }
 
 bool FileExists(const wchar_t* name)
@@ -276,29 +266,17 @@ bool FileExists(const wchar_t* name)
 
 DWORD GetAttributes(const wchar_t* name)
 {
-    DWORD attributes = LoggedGetFileAttributes(name);
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        return attributes;
-    wchar_t longName[kMaxPathChars];
-    if (ToExtendedLengthPath(name, longName, kMaxPathChars))
-        attributes = LoggedGetFileAttributes(longName);
-    return attributes;
+    return LoggedGetFileAttributes(name);
 }
 
 bool SetAttributes(const wchar_t* name, DWORD attributes)
 {
-    if (LoggedSetFileAttributes(name, attributes))
-        return true;
-    wchar_t longName[kMaxPathChars];
-    return ToExtendedLengthPath(name, longName, kMaxPathChars) && LoggedSetFileAttributes(longName, attributes);
+    return LoggedSetFileAttributes(name, attributes) != FALSE;
 }
 
 bool RemoveFile(const wchar_t* name)
 {
-    if (LoggedDeleteFile(name))
-        return true;
-    wchar_t longName[kMaxPathChars];
-    return ToExtendedLengthPath(name, longName, kMaxPathChars) && LoggedDeleteFile(longName);
+    return LoggedDeleteFile(name) != FALSE;
 }
 
 // Every sharing mode: a check must not fail because another program has the file open.
@@ -391,26 +369,21 @@ bool RemovePlainFile(const wchar_t* path, const wchar_t* expectedFinal)
 
 int MakeFolder(const wchar_t* name, bool setAttributes, DWORD attributes)
 {
-    bool skipPlain = EndsInDotOrSpace(name);
-    if (!skipPlain && LoggedCreateDirectory(name)) {
+    // The plain form would drop a trailing dot or blank and make the sibling.
+    const wchar_t* form = name;
+    wchar_t longName[kMaxPathChars];
+    if (EndsInDotOrSpace(name)) {
+        if (!ToExtendedLengthPath(name, longName, kMaxPathChars))
+            return kMakeFolderFailed;
+        form = longName;
+    }
+    if (LoggedCreateDirectory(form)) {
+        // In the form it was made: the plain name of "d." is the sibling "d".
         if (setAttributes)
-            SetAttributes(name, attributes);
+            LoggedSetFileAttributes(form, attributes);
         return kMakeFolderOk;
     }
-    DWORD error = skipPlain ? ERROR_INVALID_NAME : GetLastError();
-    wchar_t longName[kMaxPathChars];
-    if (GetAttributes(name) != INVALID_FILE_ATTRIBUTES) {
-        if (skipPlain)
-            error = ERROR_ALREADY_EXISTS;
-    } else if (ToExtendedLengthPath(name, longName, kMaxPathChars)) {
-        if (LoggedCreateDirectory(longName)) {
-            // In the form it was made: the plain name of "d." is the sibling "d".
-            if (setAttributes)
-                LoggedSetFileAttributes(longName, attributes);
-            return kMakeFolderOk;
-        }
-        error = GetLastError();
-    }
+    DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kMakeFolderBadPath : kMakeFolderFailed;
 }
 

@@ -5,52 +5,55 @@
 #include <windows.h>
 #include <cstdint>
 
+#include "common/base/scoped.h"
 #include "common/base/strings.h"
 
-// Open modes.
-constexpr unsigned kOpenUpdate = 0x1;      // read and write access
-constexpr unsigned kOpenWriteOnly = 0x2;
+// Open mode: share writing (reading is always shared).
 constexpr unsigned kOpenShareWrite = 0x4;
-constexpr unsigned kOpenExclusive = 0x8;   // do not share reading
 // Create modes.
 constexpr unsigned kCreateWriteOnly = 0x2;
 constexpr unsigned kCreateShareRead = 0x10;
-constexpr unsigned kCreateKeepName = 0x20; // a trailing dot or space is used as given
 
 class File {
 public:
     File();
-    virtual ~File();
+    ~File();
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    // False for a name that does not fit FileName: a cut name is never recorded.
-    virtual bool Open(const wchar_t* name, unsigned mode);
+    // For reading. False for a name that does not fit FileName: a cut name is
+    // never recorded.
+    bool Open(const wchar_t* name, unsigned mode);
+    // Read and write access unless kCreateWriteOnly; a name ending in a dot or a
+    // blank is made in the extended-length form, which keeps that character.
     bool Create(const wchar_t* name, unsigned mode);
     // A new file only, never through a link that stands at name, with the given
     // security (may be null), for writing and shared with nobody. False, with
     // the error left as the last error, when anything stands at name. Unless
     // closed, it is deleted through its handle, never by its name.
     bool CreateNew(const wchar_t* name, const SECURITY_ATTRIBUTES* security);
-    virtual bool Close();
+    bool Close();
     // Bytes read; 0 at the end and after a reported read error (until Open).
-    virtual int Read(void* buffer, uint32_t count);
+    int Read(void* buffer, uint32_t count);
     bool Write(const void* data, uint32_t count);
-    virtual void Seek(int64_t offset);
-    virtual int64_t Tell();
-    virtual bool IsOpen() const;
+    void Seek(int64_t offset);
+    int64_t Tell();
+    bool IsOpen() const { return Handle.Valid(); }
+    // Whether a read error was reported since the last Open: what was read then
+    // ended before the file did.
+    bool ReadStopped() const { return ReadStoppedFlag; }
 
     const wchar_t* Name() const { return FileName; }
     // For checks made through the open handle; INVALID_HANDLE_VALUE when closed.
-    HANDLE NativeHandle() const { return Handle; }
+    HANDLE NativeHandle() const { return Handle.Get(); }
 
-protected:
+private:
     // What the destructor does; Open and Create do it first to an open file.
     void Release();
 
-    HANDLE Handle;
+    ScopedFileHandle Handle;
     bool NewFile;
-    bool ReadStopped;
+    bool ReadStoppedFlag;
     // Set when Create went through the extended-length form, so that the
     // destructor deletes the file in that form too.
     bool CreatedExtended;

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "common/base/long_path.h"
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
 
@@ -35,20 +36,16 @@ static HANDLE LookupStep(HANDLE handle, const wchar_t* pattern, FindData& data)
     WIN32_FIND_DATAW entry;
     bool first = handle == INVALID_HANDLE_VALUE;
     if (first) {
-        handle = FindFirstFileW(pattern, &entry);
+        wchar_t longPattern[kMaxPathChars];
+        const wchar_t* used;
+        WithExtendedRetry(pattern, longPattern, used, [&](const wchar_t* form) {
+            handle = FindFirstFileW(form, &entry);
+            return handle != INVALID_HANDLE_VALUE;
+        });
         if (handle == INVALID_HANDLE_VALUE) {
             DWORD error = GetLastError();
-            wchar_t longPattern[kMaxPathChars];
-            if (ToExtendedLengthPath(pattern, longPattern, kMaxPathChars)) {
-                handle = FindFirstFileW(longPattern, &entry);
-                if (handle == INVALID_HANDLE_VALUE)
-                    error = GetLastError();
-            }
-            if (handle == INVALID_HANDLE_VALUE) {
-                data.Error = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
-                             error != ERROR_NO_MORE_FILES;
-                return INVALID_HANDLE_VALUE;
-            }
+            data.Error = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_NO_MORE_FILES;
+            return INVALID_HANDLE_VALUE;
         }
     } else if (!FindNextFileW(handle, &entry)) {
         data.Error = GetLastError() != ERROR_NO_MORE_FILES;
@@ -65,23 +62,14 @@ static HANDLE LookupStep(HANDLE handle, const wchar_t* pattern, FindData& data)
     return handle;
 }
 
-FindFile::FindFile() : FirstCall(true), PatternCut(false), Handle(INVALID_HANDLE_VALUE)
+FindFile::FindFile() : FirstCall(true), PatternCut(false)
 {
     Pattern[0] = 0;
 }
 
-FindFile::~FindFile()
-{
-    if (Handle != INVALID_HANDLE_VALUE)
-        FindClose(Handle);
-}
-
 void FindFile::SetPattern(const wchar_t* pattern)
 {
-    if (Handle != INVALID_HANDLE_VALUE) {
-        FindClose(Handle);
-        Handle = INVALID_HANDLE_VALUE;
-    }
+    Handle.Reset();
     PatternCut = !CopyString(Pattern, pattern, kMaxPathChars);
     if (PatternCut)
         Pattern[0] = 0;
@@ -94,9 +82,9 @@ bool FindFile::NextEntry(FindData& data)
         data.Error = PatternCut;
         if (Pattern[0] == 0)
             return false;
-        HANDLE handle = LookupStep(FirstCall ? INVALID_HANDLE_VALUE : Handle, Pattern, data);
+        HANDLE handle = LookupStep(FirstCall ? INVALID_HANDLE_VALUE : Handle.Get(), Pattern, data);
         if (FirstCall)
-            Handle = handle;
+            Handle.Reset(handle);
         if (handle == INVALID_HANDLE_VALUE)
             return false;
         data.IsDirectory = IsDirectoryAttr(data.Attributes);

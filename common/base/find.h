@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <cstdint>
 
+#include "common/base/scoped.h"
 #include "common/base/strings.h"
 
 struct FindData {
@@ -24,7 +25,6 @@ struct FindData {
 class FindFile {
 public:
     FindFile();
-    ~FindFile();
     FindFile(const FindFile&) = delete;
     FindFile& operator=(const FindFile&) = delete;
 
@@ -36,7 +36,7 @@ private:
     wchar_t Pattern[kMaxPathChars];
     bool FirstCall;
     bool PatternCut;   // the pattern did not fit: the scan fails instead of using a cut one
-    HANDLE Handle;
+    ScopedFindHandle Handle;
 };
 
 // The entry for one path without wildcards; false (touching nothing) for a pattern.

@@ -47,12 +47,6 @@ wchar_t* NamePart(wchar_t* path)
     return const_cast<wchar_t*>(NamePart(static_cast<const wchar_t*>(path)));
 }
 
-wchar_t* LastCharOf(wchar_t* path)
-{
-    size_t length = wcslen(path);
-    return length == 0 ? path : path + length - 1;
-}
-
 void StripNamePart(wchar_t* path)
 {
     wchar_t* name = NamePart(path);

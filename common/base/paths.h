@@ -12,8 +12,6 @@ size_t AppendSeparator(wchar_t* path, size_t capacity);
 // no separator, otherwise the whole path.
 wchar_t* NamePart(wchar_t* path);
 const wchar_t* NamePart(const wchar_t* path);
-// Last character, or the start of an empty path.
-wchar_t* LastCharOf(wchar_t* path);
 
 // Cuts off the name part and the separator before it; roots stay whole
 // ("C:\file" -> "C:\", "\file" -> "\", "C:file" -> "C:", "C:\dir\file" -> "C:\dir").

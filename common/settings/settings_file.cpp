@@ -10,6 +10,7 @@
 #include "common/base/errors.h"
 #include "common/base/file.h"
 #include "common/base/heapsort.h"
+#include "common/base/long_path.h"
 #include "common/base/module.h"
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
@@ -257,19 +258,6 @@ constexpr DWORD kCarriedAttributes =
 
 namespace {
 
-// The temporary file, which takes the old file's attributes through its handle.
-class SettingsTempFile : public File {
-public:
-    bool GiveAttributes(DWORD attributes)
-    {
-        if (attributes == 0)
-            return true;
-        FILE_BASIC_INFO info = {};
-        info.FileAttributes = attributes;
-        return SetFileInformationByHandle(Handle, FileBasicInfo, &info, sizeof info) != FALSE;
-    }
-};
-
 // What stands at the settings file's path before a save.
 enum class OldFile {
     Missing,     // nothing: the new file takes the name
@@ -278,6 +266,16 @@ enum class OldFile {
 };
 
 }  // namespace
+
+// The temporary file takes the old file's attributes through its handle.
+static bool GiveAttributes(File& file, DWORD attributes)
+{
+    if (attributes == 0)
+        return true;
+    FILE_BASIC_INFO info = {};
+    info.FileAttributes = attributes;
+    return SetFileInformationByHandle(file.NativeHandle(), FileBasicInfo, &info, sizeof info) != FALSE;
+}
 
 // Writes the sorted entries to temp with the given attributes; false (and no file
 // left behind) when any write, the attributes or the close failed.
@@ -290,12 +288,12 @@ static bool WriteEntries(const wchar_t* temp, DWORD attributes)
     }
     HeapSort(sorted.Data, static_cast<size_t>(sorted.Count), sizeof(SettingEntry*), CompareEntryNames);
 
-    SettingsTempFile file;
+    File file;
     if (!file.Create(temp, kCreateShareRead))
         return false;
     // A file that is still open when its object goes is deleted: every early
     // return below leaves nothing behind.
-    if (!file.GiveAttributes(attributes))
+    if (!GiveAttributes(file, attributes))
         return false;
     static const wchar_t kByteOrderMark[] = {0xFEFF, 0};
     if (!WritePiece(file, kByteOrderMark))
@@ -321,16 +319,14 @@ static HANDLE OpenForInspection(const wchar_t* path, bool folder)
 {
     DWORD flags = folder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_FLAG_OPEN_REPARSE_POINT;
     DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE handle = CreateFileW(path, FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle != INVALID_HANDLE_VALUE)
-        return handle;
-    DWORD error = GetLastError();
-    wchar_t longPath[kMaxPathChars];
-    if (!ToExtendedLengthPath(path, longPath, kMaxPathChars)) {
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
-    }
-    return CreateFileW(longPath, FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    wchar_t retry[kMaxPathChars];
+    const wchar_t* used;
+    WithExtendedRetry(path, retry, used, [&](const wchar_t* form) {
+        handle = CreateFileW(form, FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+    });
+    return handle;
 }
 
 static bool FinalPath(HANDLE handle, wchar_t* path, size_t capacity)
@@ -378,46 +374,17 @@ static OldFile InspectOldFile(const wchar_t* path, DWORD& attributes)
     return OldFile::Plain;
 }
 
-// ReplaceFileW, once more in the extended-length form when the names could not
-// be reached at all; the error of the last call, 0 when the file was replaced.
-static BOOL LoggedReplaceFile(const wchar_t* path, const wchar_t* temp)
-{
-    BOOL replaced = ReplaceFileW(path, temp, nullptr, 0, nullptr, nullptr);
-    if (ChangeLogOn()) {
-        DWORD error = replaced ? 0 : GetLastError();
-        LogChange("file-replace", error, path, temp);
-        SetLastError(error);
-    }
-    return replaced;
-}
-
+// The error of the replacement, 0 when the file was replaced.
 static DWORD ReplaceOldFile(const wchar_t* temp, const wchar_t* path)
 {
-    if (LoggedReplaceFile(path, temp))
-        return 0;
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_INVALID_NAME &&
-        error != ERROR_FILENAME_EXCED_RANGE)
-        return error;
-    wchar_t longTemp[kMaxPathChars];
-    wchar_t longPath[kMaxPathChars];
-    if (!ToExtendedLengthPath(temp, longTemp, kMaxPathChars) || !ToExtendedLengthPath(path, longPath, kMaxPathChars))
-        return error;
-    if (LoggedReplaceFile(longPath, longTemp))
-        return 0;
-    return GetLastError();
+    return LoggedReplaceFile(path, temp) ? 0 : GetLastError();
 }
 
 // The new file takes a name nothing stands at (a first save, or the old file
 // already gone); it never replaces anything.
 static bool MoveToFreeName(const wchar_t* temp, const wchar_t* path)
 {
-    if (LoggedMoveFileEx(temp, path, MOVEFILE_WRITE_THROUGH))
-        return true;
-    wchar_t longTemp[kMaxPathChars];
-    wchar_t longPath[kMaxPathChars];
-    return ToExtendedLengthPath(temp, longTemp, kMaxPathChars) && ToExtendedLengthPath(path, longPath, kMaxPathChars) &&
-           LoggedMoveFileEx(longTemp, longPath, MOVEFILE_WRITE_THROUGH);
+    return LoggedMoveFileEx(temp, path, MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 // The old file is replaced only by a complete new one, so that a full disk or a

@@ -42,13 +42,6 @@ void StringList::Reset()
     Strings = 0;
 }
 
-// The file object keeps a read error to itself; the reader needs to know that the
-// end it saw was not the end of the file.
-class TextSourceFile : public File {
-public:
-    bool ReadFailed() const { return ReadStopped; }
-};
-
 bool IsValidUtf8(const uint8_t* bytes, size_t count)
 {
     size_t i = 0;
@@ -214,7 +207,7 @@ bool ReadTextFile(const wchar_t* fileName, StringList& output, bool* readWhole)
     bool whole = true;
     if (readWhole != nullptr)
         *readWhole = false;
-    TextSourceFile file;
+    File file;
     if (!file.Open(fileName, 0))
         return false;
 
@@ -231,7 +224,7 @@ bool ReadTextFile(const wchar_t* fileName, StringList& output, bool* readWhole)
         total += static_cast<uint64_t>(got);
         bytes.Grow(static_cast<uint64_t>(got));
     }
-    if (file.ReadFailed())
+    if (file.ReadStopped())
         whole = false;
     bytes.SetCount(total);
     size_t count = static_cast<size_t>(total);

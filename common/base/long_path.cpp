@@ -1,6 +1,4 @@
-#include "uninstall/path_retry.h"
-
-#include <windows.h>
+#include "common/base/long_path.h"
 
 #include <cwchar>
 #include <initializer_list>
@@ -64,4 +62,27 @@ bool ExtendedFormCanDiffer(const wchar_t* longPath)
             return false;
         name = p + 1;
     }
+}
+
+bool IsPathSpellingError(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+    // "d." spelled plainly is "d", which may be a file where a folder is meant.
+    case ERROR_DIRECTORY:
+    // A device name spelled plainly: the device refuses what a file would take.
+    case ERROR_INVALID_PARAMETER:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool DifferingExtendedForm(const wchar_t* path, wchar_t* dest)
+{
+    return ToExtendedLengthPath(path, dest, kMaxPathChars) && ExtendedFormCanDiffer(dest);
 }
