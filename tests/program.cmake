@@ -30,4 +30,4 @@ set_tests_properties(program_links_setup PROPERTIES
     FIXTURES_SETUP program_links FIXTURES_REQUIRED wine TIMEOUT 30)
 set_tests_properties(program_links_cleanup PROPERTIES
     FIXTURES_CLEANUP program_links FIXTURES_REQUIRED wine TIMEOUT 30)
-set_property(TEST uninstall_tests shortcut_tests APPEND PROPERTY FIXTURES_REQUIRED program_links)
+set_property(TEST uninstall_tests shortcut_tests removal_tests APPEND PROPERTY FIXTURES_REQUIRED program_links)

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "common/base/array.h"
+#include "common/base/heapsort.h"
 #include "common/base/paths.h"
 #include "uninstall/path_retry.h"
 
@@ -180,4 +182,93 @@ PathVerdict CheckEntryPath(wchar_t* entry, size_t folderLength, CheckedFolders& 
         checked.length = i + 1;
     }
     return kPathInside;
+}
+
+static int CompareIdentities(const void* a, const void* b)
+{
+    const FileIdentity& x = *static_cast<const FileIdentity*>(a);
+    const FileIdentity& y = *static_cast<const FileIdentity*>(b);
+    if (x.Volume != y.Volume)
+        return x.Volume < y.Volume ? -1 : 1;
+    if (x.Index != y.Index)
+        return x.Index < y.Index ? -1 : 1;
+    return 0;
+}
+
+uint32_t EstimatedSizeKiB(FileIdentity* files, size_t count)
+{
+    HeapSort(files, count, sizeof files[0], CompareIdentities);
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < count; i++) {
+        // A file system that numbers no files (index 0) cannot tell two names
+        // of one file apart: each of its files counts.
+        if (i > 0 && files[i].Index != 0 && CompareIdentities(&files[i - 1], &files[i]) == 0)
+            continue;
+        bytes = files[i].Bytes > UINT64_MAX - bytes ? UINT64_MAX : bytes + files[i].Bytes;
+    }
+    uint64_t kib = bytes / 1024 + (bytes % 1024 != 0 ? 1 : 0);
+    return kib > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(kib);
+}
+
+// The final path a handle shows for an entry inside the folder whose final path
+// is folderFinal: one backslash wherever the list had a run of separators.
+static bool ExpectedFinalPath(const wchar_t* folderFinal, const wchar_t* relative, wchar_t* dest, size_t capacity)
+{
+    size_t out = wcslen(folderFinal);
+    if (out >= capacity)
+        return false;
+    wmemcpy(dest, folderFinal, out);
+    for (const wchar_t* p = relative; *p != 0; p++) {
+        if (IsSeparator(*p) && out > 0 && dest[out - 1] == L'\\')
+            continue;
+        if (out + 1 >= capacity)
+            return false;
+        dest[out++] = IsSeparator(*p) ? L'\\' : *p;
+    }
+    dest[out] = 0;
+    return true;
+}
+
+static void AddFileIdentity(Array<FileIdentity>& files, const wchar_t* path, const wchar_t* folderFinal,
+                            const wchar_t* relative)
+{
+    wchar_t expected[kMaxPathChars];
+    FileIdentity identity;
+    if (!ExpectedFinalPath(folderFinal, relative, expected, kMaxPathChars) ||
+        !PlainFileIdentity(path, expected, identity))
+        return;
+    files.Grow(1);
+    files[files.Count - 1] = identity;
+}
+
+uint32_t InstalledSizeKiB(const wchar_t* folder, const wchar_t* programPath)
+{
+    // Links on the way to the folder itself are resolved here, once: entries are
+    // compared with what lies below its final path.
+    wchar_t folderFinal[kMaxPathChars];
+    if (!FinalPathIn(folder, L"", folderFinal, kMaxPathChars))
+        return 0;
+    Array<FileIdentity> files;
+    AddFileIdentity(files, programPath, folderFinal, NamePart(programPath));
+
+    wchar_t listPath[kMaxPathChars];
+    ListReader list;
+    if (JoinPath(folder, kListName, listPath, kMaxPathChars) && list.file.Open(listPath, kOpenShareWrite)) {
+        wchar_t entry[kMaxPathChars];
+        size_t folderLength = wcslen(folder);
+        if (CopyString(entry, folder, kMaxPathChars)) {
+            CheckedFolders checked;
+            wmemcpy(checked.path, entry, folderLength);
+            checked.length = folderLength;
+            char line[kListLineBytes];
+            size_t length;
+            bool whole;
+            while (ReadListLine(list, line, kListLineBytes, length, whole)) {
+                if (whole && EntryFromLine(line, length, entry, folderLength) &&
+                    CheckEntryPath(entry, folderLength, checked) == kPathInside)
+                    AddFileIdentity(files, entry, folderFinal, entry + folderLength);
+            }
+        }
+    }
+    return EstimatedSizeKiB(files.Data, static_cast<size_t>(files.Count));
 }

@@ -74,3 +74,14 @@ enum PathVerdict { kPathInside, kPathThroughLink, kPathUnreachable };
 // symbolic link, or may be one (what the entry names would then lie elsewhere),
 // or missing (then so is the entry).
 PathVerdict CheckEntryPath(wchar_t* entry, size_t folderLength, CheckedFolders& checked);
+
+// What the installed copy takes on disk, in KiB rounded up, from the identities
+// of the files it is made of: each file counted once however many times (or by
+// however many names) it was found; at most 0xFFFFFFFF. Sorts files in place.
+uint32_t EstimatedSizeKiB(FileIdentity* files, size_t count);
+
+// The size of the program and of the plain files that the list in folder (with
+// its trailing separator) names and that exist now, read with the uninstall's
+// reader and checks: a line the uninstall would skip (damaged, outside the
+// folder, through a link) counts nothing, nor does a folder or a link.
+uint32_t InstalledSizeKiB(const wchar_t* folder, const wchar_t* programPath);
