@@ -158,8 +158,12 @@ TEST(InstallSize, CountsTheProgramAndTheListedFilesInsideTheFolderOnly)
     ASSERT_TRUE(testsupport::WriteBytes(folder + L"sub\\inner.bin", std::string(1024, 'i')));
 
     // Without a list: the program alone.
-    EXPECT_EQ(2u, InstalledSizeKiB(folder.c_str(), program.c_str()));
+    uint32_t kib = 0;
+    EXPECT_TRUE(InstalledSizeKiB(folder.c_str(), program.c_str(), kib));
+    EXPECT_EQ(2u, kib);
 
+    // A second name of sub\inner.bin: one file.
+    ASSERT_TRUE(CreateHardLinkW((folder + L"hard.bin").c_str(), (folder + L"sub\\inner.bin").c_str(), nullptr));
     // A line with a NUL byte is damaged, even where its head names a file.
     ASSERT_TRUE(testsupport::WriteBytes(folder + L"extra.bin", std::string(4096, 'e')));
     const char list[] = "plain.bin\r\n"
@@ -173,12 +177,18 @@ TEST(InstallSize, CountsTheProgramAndTheListedFilesInsideTheFolderOnly)
                         "missing.bin\r\n"
                         "..\\SizedTarget\\big.bin\r\n"
                         "C:\\zvx-link-fixture\\SizedTarget\\big.bin\r\n"
-                        "extra.bin\0\r\n";
+                        "extra.bin\0\r\n"
+                        "hard.bin\r\n";
     ASSERT_TRUE(testsupport::WriteBytes(folder + L"Uninstall.lst", std::string(list, sizeof list - 1)));
     // 2000 + 1 + 1024 bytes: the program, plain.bin and sub\inner.bin, once each.
-    EXPECT_EQ(3u, InstalledSizeKiB(folder.c_str(), program.c_str()));
+    EXPECT_TRUE(InstalledSizeKiB(folder.c_str(), program.c_str(), kib));
+    EXPECT_EQ(3u, kib);
 
-    for (const wchar_t* name : {L"Uninstall.lst", L"sub\\inner.bin", L"plain.bin", L"extra.bin", L"prog.bin"})
+    // A folder that is not there cannot be measured.
+    EXPECT_FALSE(InstalledSizeKiB(L"C:\\zvx-link-fixture\\Missing\\", program.c_str(), kib));
+
+    for (const wchar_t* name :
+         {L"Uninstall.lst", L"hard.bin", L"sub\\inner.bin", L"plain.bin", L"extra.bin", L"prog.bin"})
         EXPECT_TRUE(DeleteFileW((folder + name).c_str())) << testing::PrintToString(std::wstring(name));
     EXPECT_TRUE(RemoveDirectoryW((folder + L"sub").c_str()));
 }

@@ -241,13 +241,13 @@ static void AddFileIdentity(Array<FileIdentity>& files, const wchar_t* path, con
     files[files.Count - 1] = identity;
 }
 
-uint32_t InstalledSizeKiB(const wchar_t* folder, const wchar_t* programPath)
+bool InstalledSizeKiB(const wchar_t* folder, const wchar_t* programPath, uint32_t& kib)
 {
     // Links on the way to the folder itself are resolved here, once: entries are
     // compared with what lies below its final path.
     wchar_t folderFinal[kMaxPathChars];
     if (!FinalPathIn(folder, L"", folderFinal, kMaxPathChars))
-        return 0;
+        return false;
     Array<FileIdentity> files;
     AddFileIdentity(files, programPath, folderFinal, NamePart(programPath));
 
@@ -270,5 +270,6 @@ uint32_t InstalledSizeKiB(const wchar_t* folder, const wchar_t* programPath)
             }
         }
     }
-    return EstimatedSizeKiB(files.Data, static_cast<size_t>(files.Count));
+    kib = EstimatedSizeKiB(files.Data, static_cast<size_t>(files.Count));
+    return true;
 }

@@ -83,5 +83,6 @@ uint32_t EstimatedSizeKiB(FileIdentity* files, size_t count);
 // The size of the program and of the plain files that the list in folder (with
 // its trailing separator) names and that exist now, read with the uninstall's
 // reader and checks: a line the uninstall would skip (damaged, outside the
-// folder, through a link) counts nothing, nor does a folder or a link.
-uint32_t InstalledSizeKiB(const wchar_t* folder, const wchar_t* programPath);
+// folder, through a link) counts nothing, nor does a folder or a link. False
+// when the folder's own final path cannot be had: nothing could be checked.
+bool InstalledSizeKiB(const wchar_t* folder, const wchar_t* programPath, uint32_t& kib);

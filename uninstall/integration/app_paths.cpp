@@ -98,8 +98,9 @@ void WriteUninstallEntry()
     wchar_t quiet[kMaxPathChars];
     if (FormatString(quiet, kMaxPathChars, L"\"%s\" -s", program) >= 0)
         WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString", quiet);
-    if (haveFolder)
-        WriteInt(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize", InstalledSizeKiB(folder, program));
+    uint32_t kib;
+    if (haveFolder && InstalledSizeKiB(folder, program, kib))
+        WriteInt(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize", kib);
     SYSTEMTIME today;
     GetLocalTime(&today);
     wchar_t date[kVersionPieceChars];
