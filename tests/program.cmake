@@ -18,6 +18,7 @@ zvx_add_wine_test(NAME options_tests SOURCES
 
 zvx_add_wine_test(NAME uninstall_tests SOURCES
     test_uninstall.cpp
+    test_install_list.cpp
     TIMEOUT 600
     DEPENDS Uninstall zvx_probe zvx_comspec_recorder)
 
@@ -30,4 +31,4 @@ set_tests_properties(program_links_setup PROPERTIES
     FIXTURES_SETUP program_links FIXTURES_REQUIRED wine TIMEOUT 30)
 set_tests_properties(program_links_cleanup PROPERTIES
     FIXTURES_CLEANUP program_links FIXTURES_REQUIRED wine TIMEOUT 30)
-set_property(TEST uninstall_tests shortcut_tests removal_tests APPEND PROPERTY FIXTURES_REQUIRED program_links)
+set_property(TEST uninstall_tests shortcut_tests APPEND PROPERTY FIXTURES_REQUIRED program_links)

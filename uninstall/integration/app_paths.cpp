@@ -56,6 +56,34 @@ void AppendVersionText(wchar_t* text, size_t capacity)
     AppendString(text, piece, capacity);
 }
 
+// What deployment tools and Settings > Apps read besides the values above.
+// folder: the program's folder with its trailing separator, or null.
+static void WriteDeploymentValues(const wchar_t* program, const wchar_t* folder)
+{
+    // Only the path is quoted: winget takes a switch inside the quotes for part
+    // of the path.
+    wchar_t quiet[kMaxPathChars];
+    if (FormatString(quiet, kMaxPathChars, L"\"%s\" -s", program) >= 0)
+        WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString", quiet);
+    uint32_t kib;
+    if (folder != nullptr && InstalledSizeKiB(folder, program, kib))
+        WriteInt(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize", kib);
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    wchar_t date[kVersionPieceChars];
+    FormatString(date, kVersionPieceChars, L"%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+    WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallDate", date);
+    // The address comes from a language file: Settings offers it as a link, so
+    // nothing but a web address is written, and one an earlier setup wrote goes.
+    const wchar_t* home = MessageText(IDS_HOMEURL);
+    wchar_t earlier[kMaxPathChars];
+    if (IsWebAddress(home))
+        WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"URLInfoAbout", home);
+    else if (ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"URLInfoAbout", earlier, L"", kMaxPathChars) &&
+             earlier[0] != 0)
+        DeleteValue(HKEY_LOCAL_MACHINE, kUninstallKey, L"URLInfoAbout");
+}
+
 void WriteUninstallEntry()
 {
     wchar_t program[kMaxPathChars];
@@ -92,27 +120,5 @@ void WriteUninstallEntry()
     WriteInt(HKEY_LOCAL_MACHINE, kUninstallKey, L"NoRepair", 1);
     WriteInt(HKEY_LOCAL_MACHINE, kUninstallKey, L"Language", 0);
     WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher", kPublisher);
-
-    // What deployment tools and Settings > Apps read besides. Only the path is
-    // quoted: winget takes a switch inside the quotes for part of the path.
-    wchar_t quiet[kMaxPathChars];
-    if (FormatString(quiet, kMaxPathChars, L"\"%s\" -s", program) >= 0)
-        WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString", quiet);
-    uint32_t kib;
-    if (haveFolder && InstalledSizeKiB(folder, program, kib))
-        WriteInt(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize", kib);
-    SYSTEMTIME today;
-    GetLocalTime(&today);
-    wchar_t date[kVersionPieceChars];
-    FormatString(date, kVersionPieceChars, L"%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
-    WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallDate", date);
-    // The address comes from a language file: Settings offers it as a link, so
-    // nothing but a web address is written, and one an earlier setup wrote goes.
-    const wchar_t* home = MessageText(IDS_HOMEURL);
-    wchar_t earlier[kMaxPathChars];
-    if (IsWebAddress(home))
-        WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"URLInfoAbout", home);
-    else if (ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"URLInfoAbout", earlier, L"", kMaxPathChars) &&
-             earlier[0] != 0)
-        DeleteValue(HKEY_LOCAL_MACHINE, kUninstallKey, L"URLInfoAbout");
+    WriteDeploymentValues(program, haveFolder ? folder : nullptr);
 }
