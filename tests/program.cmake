@@ -18,6 +18,7 @@ zvx_add_wine_test(NAME options_tests SOURCES
 
 zvx_add_wine_test(NAME uninstall_tests SOURCES
     test_uninstall.cpp
+    test_install_list.cpp
     TIMEOUT 600
     DEPENDS Uninstall zvx_probe zvx_comspec_recorder)
 

@@ -8,7 +8,9 @@
 #     GroupTarget\User and GroupTarget\Common;
 #   Temp-link\Uninstall_Zvx.Bat and Temp-dangling\Uninstall_Zvx.Bat: files, to
 #     Victim.txt and to the missing Nowhere.txt;
-#   Temp-through-link: a temporary folder, to Temp-target.
+#   Temp-through-link: a temporary folder, to Temp-target;
+#   Sized\through and Sized\linked.bin: a folder and a file, to SizedTarget and
+#     SizedTarget\big.bin (3000 bytes), for the size of an install.
 # Wine cannot make one itself; it shows a host symbolic link to a folder as a
 # reparse point and one to a file as a plain file.
 # Usage: program_links.sh setup|cleanup RUN_DIR
@@ -32,6 +34,10 @@ case "$1" in
         ln -s "$fixture/Victim.txt" "$fixture/Temp-link/Uninstall_Zvx.Bat"
         ln -s "$fixture/Nowhere.txt" "$fixture/Temp-dangling/Uninstall_Zvx.Bat"
         ln -s "$fixture/Temp-target" "$fixture/Temp-through-link"
+        mkdir -p "$fixture/Sized" "$fixture/SizedTarget"
+        head -c 3000 /dev/zero > "$fixture/SizedTarget/big.bin"
+        ln -s "$fixture/SizedTarget" "$fixture/Sized/through"
+        ln -s "$fixture/SizedTarget/big.bin" "$fixture/Sized/linked.bin"
         ;;
     cleanup)
         rm -rf "$fixture"

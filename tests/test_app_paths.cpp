@@ -47,7 +47,18 @@ bool CreateDeniedKey(HKEY root, const std::wstring& path)
     return r == ERROR_SUCCESS;
 }
 
-class Registration : public testsupport::IntegrationTest {};
+class Registration : public testsupport::IntegrationTest {
+protected:
+    // No test that runs later in the prefix may meet a denied key. Such a key
+    // refuses the full access that the general clean-up opens it with; deleting
+    // it (it is empty) needs none.
+    void TearDown() override
+    {
+        RegDeleteKeyExW(kClasses, L"Zorvex", 0, 0);
+        RegDeleteKeyExW(kMachine, kAppPaths.c_str(), 0, 0);
+        IntegrationTest::TearDown();
+    }
+};
 
 TEST_F(Registration, AppPathsAndUninstallEntry)
 {

@@ -15,6 +15,7 @@
 #include "tests/support/test_support.h"
 #include "uninstall/message_box.h"
 #include "uninstall/program.h"
+#include "uninstall/install_list.h"
 #include "uninstall/uninstall_run.h"
 
 using namespace testsupport;

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <ctime>
 #include <set>
 #include <string>
 
@@ -372,6 +373,85 @@ TEST_F(SetupProgram, StringsOnlyLibraryDialogsShowTheLanguageFileAndLibraryTexts
     ASSERT_TRUE(PressButton(done, IDOK));
     EXPECT_EQ(0, child.Wait(30000));
     EXPECT_EQ(program_, StringOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
+}
+
+// Today's local date as YYYYMMDD, from the C runtime's clock.
+std::wstring LocalDate()
+{
+    time_t now = time(nullptr);
+    wchar_t text[16];
+    wcsftime(text, 16, L"%Y%m%d", localtime(&now));
+    return text;
+}
+
+TEST_F(SetupProgram, TheEntryNamesTheQuietCommandTheSizeTheDateAndTheHomePage)
+{
+    // The program's copy padded to whole KiB, so that the listed files alone
+    // decide how the sum is rounded.
+    std::string programBytes;
+    ASSERT_TRUE(ReadBytes(program_, programBytes));
+    programBytes.resize((programBytes.size() + 1023) / 1024 * 1024, '\0');
+    ASSERT_TRUE(WriteBytes(program_, programBytes));
+    const long long programKiB = static_cast<long long>(programBytes.size() / 1024);
+    ASSERT_TRUE(WriteBytes(install_ + L"\\one.bin", "1"));
+    ASSERT_TRUE(WriteBytes(install_ + L"\\kib.bin", std::string(1024, 'k')));
+    ASSERT_TRUE(CreateDirectoryW((install_ + L"\\data").c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(install_ + L"\\data\\over.bin", std::string(1025, 'o')));
+    ASSERT_TRUE(WriteBytes(L"C:\\zvx-tests\\setup-program\\outside.bin", std::string(8192, 'x')));
+    // Zorvex.exe lies in the folder but is not listed: it does not count.
+    ASSERT_TRUE(WriteBytes(install_ + L"\\Uninstall.lst", "one.bin\r\n"
+                                                          "kib.bin\r\n"
+                                                          "data\r\n"
+                                                          "data\\over.bin\r\n"
+                                                          "missing.bin\r\n"
+                                                          "..\\outside.bin\r\n"
+                                                          "kib.bin\r\n"
+                                                          "Uninstall.exe\r\n"));
+    // A translated home page is written; the log names every new value.
+    ASSERT_TRUE(WriteBytes(install_ + L"\\uninstall.lng",
+                           "***messages***\r\n:STRINGS\r\nIDS_HOMEURL \"HTTPS://www.zorvex.de/\"\r\n"));
+    std::wstring logs = MakeScratchFolder(L"setup-entry-log");
+    std::wstring logPath = logs + L"\\setup.log";
+    std::wstring dayBefore = LocalDate();
+    {
+        EnvironmentGuard log(L"ZORVEX_LOG", logPath.c_str());
+        EXPECT_EQ(0, RunSilent(L"-setup -s -initA1"));
+    }
+    std::wstring dayAfter = LocalDate();
+
+    EXPECT_EQ(L"C:\\zvx-tests\\setup-program\\Zorvex\\Uninstall.exe",
+              StringOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
+    EXPECT_EQ(L"\"C:\\zvx-tests\\setup-program\\Zorvex\\Uninstall.exe\" -s",
+              StringOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"QuietUninstallString"));
+    // one.bin, kib.bin and data\over.bin: 2050 bytes, 3 KiB above the program's.
+    EXPECT_EQ(programKiB + 3, DwordOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"EstimatedSize"));
+    std::wstring date = StringOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"InstallDate");
+    EXPECT_TRUE(date == dayBefore || date == dayAfter) << testing::PrintToString(date);
+    EXPECT_EQ(L"HTTPS://www.zorvex.de/", StringOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"URLInfoAbout"));
+    std::vector<LogLine> lines = ReadChangeLog(logPath);
+    for (const char* name : {"QuietUninstallString", "EstimatedSize", "InstallDate", "URLInfoAbout"}) {
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const LogLine& line) {
+            return line.Event == "value-set" && line.Raw.find(std::string("\"") + name + "\"") != std::string::npos &&
+                   line.Fields[0] == "ok";
+        })) << name;
+    }
+    RemoveTree(logs);
+
+    // A home page that is no web address is not written, and an earlier one goes.
+    ASSERT_TRUE(
+        WriteBytes(install_ + L"\\uninstall.lng", "***messages***\r\n:STRINGS\r\nIDS_HOMEURL \"www.zorvex.de\"\r\n"));
+    EXPECT_EQ(0, RunSilent(L"-setup -s -initA1"));
+    EXPECT_FALSE(HasValue(HKEY_LOCAL_MACHINE, kUninstallEntry, L"URLInfoAbout"));
+    EXPECT_EQ(programKiB + 3, DwordOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"EstimatedSize"));
+
+    // The uninstall deletes them with the entry.
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(program_, L"-s", install_.c_str()));
+    EXPECT_EQ(0, child.Wait(120000));
+    EXPECT_TRUE(WaitForProcesses(ChildProcessIds(child.Id(), L"cmd.exe"), 60000));
+    EXPECT_FALSE(HasKey(HKEY_LOCAL_MACHINE, kUninstallEntry));
+    EXPECT_FALSE(Exists(install_ + L"\\data"));
+    EXPECT_TRUE(Exists(L"C:\\zvx-tests\\setup-program\\outside.bin"));
 }
 
 // Files below folder, relative to it, sorted.

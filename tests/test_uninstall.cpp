@@ -17,6 +17,7 @@
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
 #include "common/base/long_path.h"
+#include "uninstall/install_list.h"
 #include "uninstall/uninstall_run.h"
 
 using namespace testsupport;

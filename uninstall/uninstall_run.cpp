@@ -19,113 +19,14 @@
 #include "common/base/strings.h"
 #include "common/localization/messages.h"
 #include "resources/resource.h"
+#include "uninstall/install_list.h"
 #include "uninstall/integration/removal.h"
 #include "uninstall/message_box.h"
 #include "uninstall/options.h"
 
-static const wchar_t kListName[] = L"Uninstall.lst";
-// A list line holds at most 2047 bytes before its line feed.
-constexpr size_t kListLineBytes = 2048;
 constexpr size_t kKeptTextChars = 256;
 // A path of kMaxPathChars - 1 characters with every one of them a doubled '%'.
 constexpr size_t kBatchPathChars = 2 * kMaxPathChars;
-
-// The list, read line by line from its start in every deletion pass.
-struct ListReader {
-    File file;
-    char block[8192];
-    uint32_t blockUsed = 0;
-    uint32_t blockNext = 0;
-};
-
-static void RewindList(ListReader& list)
-{
-    list.file.Seek(0);
-    list.blockUsed = 0;
-    list.blockNext = 0;
-}
-
-// The next line, without its line feed, into line; false at the end of the list.
-// A line that does not fit is read on to its end and answered with whole false:
-// its pieces are not entries.
-static bool ReadListLine(ListReader& list, char* line, size_t capacity, size_t& length, bool& whole)
-{
-    length = 0;
-    whole = true;
-    bool any = false;
-    for (;;) {
-        if (list.blockNext == list.blockUsed) {
-            int got = list.file.Read(list.block, sizeof list.block);
-            if (got <= 0)
-                break;
-            list.blockUsed = static_cast<uint32_t>(got);
-            list.blockNext = 0;
-        }
-        char c = list.block[list.blockNext++];
-        any = true;
-        if (c == '\n')
-            break;
-        if (length + 1 < capacity)
-            line[length++] = c;
-        else
-            whole = false;
-    }
-    line[length] = 0;
-    return any;
-}
-
-static bool IsSeparator(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
-}
-
-bool IsConfinedEntryName(const wchar_t* entry)
-{
-    if (IsSeparator(entry[0]) || wcschr(entry, L':') != nullptr)
-        return false;
-    // A component of dots and blanks only may be resolved to the parent
-    // (Windows drops trailing dots and blanks), and a device name names the
-    // device, so neither is accepted.
-    const wchar_t* component = entry;
-    for (const wchar_t* p = entry;; p++) {
-        if (*p != 0 && !IsSeparator(*p))
-            continue;
-        bool dotsAndBlanks = p > component;
-        bool hasDot = false;
-        for (const wchar_t* q = component; q < p; q++) {
-            hasDot = hasDot || *q == L'.';
-            dotsAndBlanks = dotsAndBlanks && (*q == L'.' || *q == L' ');
-        }
-        if ((dotsAndBlanks && hasDot) || IsDeviceName(component, static_cast<size_t>(p - component)))
-            return false;
-        if (*p == 0)
-            return true;
-        component = p + 1;
-    }
-}
-
-// Makes entry (which holds the install folder in its first folderLength
-// characters) name the entry of one list line. False when the line names nothing
-// this run may touch: empty, holding a NUL byte, not convertible, too long, or
-// spelled to reach outside the install folder. The list comes from outside the
-// program, and an elevated uninstaller must not delete system files because of it.
-static bool EntryFromLine(char* line, size_t length, wchar_t* entry, size_t folderLength)
-{
-    while (length > 0 && (line[length - 1] == ' ' || line[length - 1] == '\t' || line[length - 1] == '\r' ||
-                          line[length - 1] == '\n'))
-        line[--length] = 0;
-    if (length == 0 || strlen(line) != length)
-        return false;
-    if (!WideFromAnsi(line, entry + folderLength, kMaxPathChars - folderLength))
-        return false;
-    // "link\" would name what a link leads to, not the link: every call below is
-    // made on the name itself. Stripped here, after the conversion, because in a
-    // double-byte code page the byte of a backslash may be part of a character.
-    size_t end = wcslen(entry);
-    while (end > folderLength && IsSeparator(entry[end - 1]))
-        entry[--end] = 0;
-    return end > folderLength && IsConfinedEntryName(entry + folderLength);
-}
 
 // Why a list line names nothing this run touches, for the change log, with the
 // line as written: a damaged line (cut, a NUL byte, not convertible, too long
@@ -153,104 +54,6 @@ static void LogSkippedLine(const char* line, size_t length, bool whole, size_t f
     shown[end] = 0;
     int n = MultiByteToWideChar(CP_ACP, 0, shown, -1, converted, kMaxPathChars);
     LogListVerdict(ListVerdict::SkippedDamaged, n > 0 ? converted : L"");
-}
-
-// Errors that say the entry is not there (or cannot be, by its name).
-static bool IsAbsentError(DWORD error)
-{
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
-}
-
-// Errors that say one spelling of a folder reaches nothing: the folder is not
-// there, or that spelling cannot name it (too long for the plain form), so a
-// call on an entry below it cannot pass through it in that spelling either.
-static bool ReachesNothing(uint32_t error)
-{
-    return IsAbsentError(error) || error == ERROR_FILENAME_EXCED_RANGE;
-}
-
-FolderVerdict FolderVerdictOf(const FolderLook* looks, size_t count)
-{
-    bool plain = false;
-    for (size_t i = 0; i < count; i++) {
-        const FolderLook& look = looks[i];
-        // Attributes that cannot be read (access denied, a network error) may
-        // hide a junction: such a folder counts as one.
-        if (look.Attributes == INVALID_FILE_ATTRIBUTES) {
-            if (!ReachesNothing(look.Error))
-                return FolderVerdict::Link;
-            continue;
-        }
-        if (look.Attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            return FolderVerdict::Link;
-        plain = plain || (look.Attributes & FILE_ATTRIBUTE_DIRECTORY);
-    }
-    return plain ? FolderVerdict::Plain : FolderVerdict::Absent;
-}
-
-// Looks at folder in every form that a call on an entry below it may take: the
-// plain form, and the extended-length form when that names something else (the
-// plain form drops a trailing dot, so "a." would be checked as "a" while the
-// retry went through "a." itself).
-static FolderVerdict LookAtFolder(const wchar_t* folder)
-{
-    FolderLook looks[2];
-    size_t count = 0;
-    wchar_t longPath[kMaxPathChars];
-    const wchar_t* forms[2] = {folder, nullptr};
-    if (DifferingExtendedForm(folder, longPath))
-        forms[1] = longPath;
-    for (const wchar_t* form : forms) {
-        if (form == nullptr)
-            continue;
-        looks[count].Attributes = GetFileAttributesW(form);
-        looks[count].Error = looks[count].Attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
-        count++;
-    }
-    return FolderVerdictOf(looks, count);
-}
-
-// The folders of the entry last looked at that the current pass found to be
-// plain folders (no junction, no symbolic link), as the leading part of that
-// entry's path: the next entries, which mostly lie in the same folders, need no
-// new look at them. Only folders above the entry being worked on are kept, and
-// the run removes nothing but that entry, so the run itself cannot change them
-// meanwhile; each pass looks afresh.
-struct CheckedFolders {
-    wchar_t path[kMaxPathChars];
-    size_t length;
-};
-
-enum PathVerdict { kPathInside, kPathThroughLink, kPathUnreachable };
-
-// Whether a folder between the install folder and the entry is a junction or a
-// symbolic link, or may be one (what the entry names would then lie elsewhere),
-// or missing (then so is the entry).
-static PathVerdict CheckEntryPath(wchar_t* entry, size_t folderLength, CheckedFolders& checked)
-{
-    // The entry's own name is not one of its folders.
-    size_t end = wcslen(entry);
-    size_t same = folderLength;
-    for (size_t i = folderLength; i < checked.length && i < end && entry[i] == checked.path[i]; i++) {
-        if (IsSeparator(entry[i]))
-            same = i + 1;
-    }
-    checked.length = same;
-    for (size_t i = same; i < end; i++) {
-        if (!IsSeparator(entry[i]))
-            continue;
-        wchar_t separator = entry[i];
-        entry[i] = 0;
-        FolderVerdict verdict = LookAtFolder(entry);
-        entry[i] = separator;
-        if (verdict == FolderVerdict::Link)
-            return kPathThroughLink;
-        if (verdict == FolderVerdict::Absent)
-            return kPathUnreachable;
-        wmemcpy(checked.path + checked.length, entry + checked.length, i + 1 - checked.length);
-        checked.length = i + 1;
-    }
-    return kPathInside;
 }
 
 // A listed folder that stays and was just seen to be a plain folder is one of

@@ -32,19 +32,3 @@ bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, boo
 // The batch file's security: a protected DACL that gives SYSTEM, Administrators
 // and the running user full access and nobody else any.
 bool MakeBatchSecurity(ScopedLocalMem& descriptor);
-
-// Whether a list entry, by its spelling, names something inside the install
-// folder: relative, no drive or root, no colon, no ".." component, no device name.
-bool IsConfinedEntryName(const wchar_t* entry);
-
-// What one spelling of a folder on an entry's path answered: its attributes, or
-// INVALID_FILE_ATTRIBUTES and the error of the call.
-struct FolderLook {
-    uint32_t Attributes;
-    uint32_t Error;
-};
-enum class FolderVerdict { Plain, Link, Absent };
-// A folder is a link when any spelling shows a reparse point or could not be
-// read for a reason other than "not there"; plain when one shows a folder;
-// otherwise absent (an entry below it is not there either).
-FolderVerdict FolderVerdictOf(const FolderLook* looks, size_t count);

@@ -367,6 +367,22 @@ bool RemovePlainFile(const wchar_t* path, const wchar_t* expectedFinal)
     return deleted != FALSE;
 }
 
+bool PlainFileIdentity(const wchar_t* path, const wchar_t* expectedFinal, FileIdentity& identity)
+{
+    bool extended;
+    ScopedFileHandle handle(CreateFileRetried(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                                              FILE_FLAG_OPEN_REPARSE_POINT, false, extended));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!handle || !GetFileInformationByHandle(handle.Get(), &information) ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        !HandleIsNamed(handle.Get(), expectedFinal))
+        return false;
+    identity.Volume = information.dwVolumeSerialNumber;
+    identity.Index = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    identity.Bytes = (static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    return true;
+}
+
 int MakeFolder(const wchar_t* name, bool setAttributes, DWORD attributes)
 {
     // The plain form would drop a trailing dot or blank and make the sibling.

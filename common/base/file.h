@@ -81,6 +81,18 @@ bool IsPlainFolder(const wchar_t* path, const wchar_t* expectedFinal);
 // attributes, which are those of its other names too. True when it was deleted.
 bool RemovePlainFile(const wchar_t* path, const wchar_t* expectedFinal);
 
+// Which file a name leads to (two names of one file, hard links among them,
+// share it) and its size.
+struct FileIdentity {
+    uint32_t Volume;
+    uint64_t Index;
+    uint64_t Bytes;
+};
+// The identity of path, read through one handle opened without following a
+// link; false for a folder, a reparse point, a file whose final path is not
+// expectedFinal (see FinalPathIn; case ignored), or one that cannot be opened.
+bool PlainFileIdentity(const wchar_t* path, const wchar_t* expectedFinal, FileIdentity& identity);
+
 // Results of MakeFolder.
 constexpr int kMakeFolderOk = 0;
 constexpr int kMakeFolderFailed = 1;

@@ -147,6 +147,11 @@ int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n)
     return r == 0 ? -2 : r - CSTR_EQUAL;
 }
 
+bool IsWebAddress(const wchar_t* text)
+{
+    return CompareNoCasePrefix(text, L"http://", 7) == 0 || CompareNoCasePrefix(text, L"https://", 8) == 0;
+}
+
 int64_t ParseInt(const wchar_t* text)
 {
     bool negative = false;

@@ -47,6 +47,9 @@ int CompareNoCase(const wchar_t* a, const wchar_t* b);
 // "init" over 4 while "setupX" matches "setup" over 5.
 int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n);
 
+// Whether text begins with "http://" or "https://" (case ignored): an address
+// that may be handed to the shell or shown as a link without starting a program.
+bool IsWebAddress(const wchar_t* text);
 // Optional '-' then decimal digits up to the first other character; no blanks,
 // no '+'. Accumulates unsigned and wraps instead of overflowing.
 int64_t ParseInt(const wchar_t* text);

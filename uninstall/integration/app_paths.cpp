@@ -9,6 +9,7 @@
 #include "common/localization/messages.h"
 #include "common/settings/settings_store.h"
 #include "resources/resource.h"
+#include "uninstall/install_list.h"
 
 const wchar_t kAppPathsKey[] = L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zorvex.exe";
 const wchar_t kUninstallKey[] = L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zorvex archiver";
@@ -55,6 +56,34 @@ void AppendVersionText(wchar_t* text, size_t capacity)
     AppendString(text, piece, capacity);
 }
 
+// What deployment tools and Settings > Apps read besides the values above.
+// folder: the program's folder with its trailing separator, or null.
+static void WriteDeploymentValues(const wchar_t* program, const wchar_t* folder)
+{
+    // Only the path is quoted: winget takes a switch inside the quotes for part
+    // of the path.
+    wchar_t quiet[kMaxPathChars];
+    if (FormatString(quiet, kMaxPathChars, L"\"%s\" -s", program) >= 0)
+        WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString", quiet);
+    uint32_t kib;
+    if (folder != nullptr && InstalledSizeKiB(folder, program, kib))
+        WriteInt(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize", kib);
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    wchar_t date[kVersionPieceChars];
+    FormatString(date, kVersionPieceChars, L"%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+    WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallDate", date);
+    // The address comes from a language file: Settings offers it as a link, so
+    // nothing but a web address is written, and one an earlier setup wrote goes.
+    const wchar_t* home = MessageText(IDS_HOMEURL);
+    wchar_t earlier[kMaxPathChars];
+    if (IsWebAddress(home))
+        WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"URLInfoAbout", home);
+    else if (ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"URLInfoAbout", earlier, L"", kMaxPathChars) &&
+             earlier[0] != 0)
+        DeleteValue(HKEY_LOCAL_MACHINE, kUninstallKey, L"URLInfoAbout");
+}
+
 void WriteUninstallEntry()
 {
     wchar_t program[kMaxPathChars];
@@ -84,10 +113,12 @@ void WriteUninstallEntry()
         WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayIcon", icon);
 
     wchar_t folder[kMaxPathChars];
-    if (FolderPart(program, folder, kMaxPathChars))
+    bool haveFolder = FolderPart(program, folder, kMaxPathChars);
+    if (haveFolder)
         WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation", folder);
     WriteInt(HKEY_LOCAL_MACHINE, kUninstallKey, L"NoModify", 1);
     WriteInt(HKEY_LOCAL_MACHINE, kUninstallKey, L"NoRepair", 1);
     WriteInt(HKEY_LOCAL_MACHINE, kUninstallKey, L"Language", 0);
     WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher", kPublisher);
+    WriteDeploymentValues(program, haveFolder ? folder : nullptr);
 }

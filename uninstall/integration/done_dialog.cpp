@@ -40,11 +40,6 @@ static void OpenLicense()
     Open(path);
 }
 
-static bool IsWebAddress(const wchar_t* text)
-{
-    return CompareNoCasePrefix(text, L"http://", 7) == 0 || CompareNoCasePrefix(text, L"https://", 8) == 0;
-}
-
 // The address comes from a language file; anything but a web address would be
 // started as a program or document, so the program's own address is used then.
 static void OpenHomePage()
