@@ -21,8 +21,7 @@ cleanup() {
     if [ -n "${ZVX_DEMO_KEEP:-}" ]; then
         mkdir -p "$ZVX_DEMO_KEEP" && cp -r "$work/before" "$work/setup" "$work/preview" "$work/after" "$work/logs" "$ZVX_DEMO_KEEP/" 2>/dev/null || true
     fi
-    zvx_wine_stop
-    zvx_xvfb_stop
+    zvx_wine_end
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM

@@ -32,8 +32,7 @@ shm=$(mktemp -d /dev/shm/zvx-bench.XXXXXX)
 zvx_wine_use "$work"
 wine=$zvx_wine
 cleanup() {
-    zvx_wine_stop
-    zvx_xvfb_stop
+    zvx_wine_end
     rm -rf "$work" "$shm"
 }
 trap cleanup EXIT

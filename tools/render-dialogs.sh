@@ -17,8 +17,7 @@ work=$(mktemp -d /tmp/zvx-render.XXXXXX)
 zvx_wine_use "$work"
 wine=$zvx_wine
 cleanup() {
-    zvx_wine_stop
-    zvx_xvfb_stop
+    zvx_wine_end
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM

@@ -141,3 +141,10 @@ zvx_wine_stop() {
     zvx_end_recorded "${ZVX_WINE_STATE:?}/wineserver.pid"
     timeout 30 "$zvx_wineserver" -w 2>/dev/null || true
 }
+
+# zvx_wine_end: what every script's clean-up does, the Wine processes first (they
+# may still draw on the display), then the run's Xvfb display.
+zvx_wine_end() {
+    zvx_wine_stop
+    zvx_xvfb_stop
+}
