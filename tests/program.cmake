@@ -5,8 +5,8 @@ set_target_properties(zvx_probe PROPERTIES PREFIX "" OUTPUT_NAME zvx_probe
 target_link_options(zvx_probe PRIVATE -static-libgcc)
 
 # Stands in for the command interpreter: records how the uninstall starts it.
-add_executable(zvx_comspec_recorder WIN32 tools/comspec_recorder.cpp)
-target_link_libraries(zvx_comspec_recorder PRIVATE zvx_flags)
+add_executable(zvx_interpreter_recorder WIN32 tools/interpreter_recorder.cpp)
+target_link_libraries(zvx_interpreter_recorder PRIVATE zvx_flags)
 
 # The program's own string table is compiled into every test executable.
 set_source_files_properties(support/test_resources.rc PROPERTIES OBJECT_DEPENDS "${ZVX_RESOURCE_INCLUDES}")
@@ -20,7 +20,7 @@ zvx_add_wine_test(NAME uninstall_tests SOURCES
     test_uninstall.cpp
     test_install_list.cpp
     TIMEOUT 600
-    DEPENDS Uninstall zvx_probe zvx_comspec_recorder)
+    DEPENDS Uninstall zvx_probe zvx_interpreter_recorder)
 
 # The symbolic links of the uninstall and shortcut tests, made on the host side.
 add_test(NAME program_links_setup

@@ -13,6 +13,7 @@
 #include "resources/resource.h"
 #include "tests/support/change_log_support.h"
 #include "tests/support/dialog_support.h"
+#include "tests/support/integration_support.h"
 #include "tests/support/language_support.h"
 #include "tests/support/program_support.h"
 #include "tests/support/registry_support.h"
@@ -454,29 +455,12 @@ TEST_F(SetupProgram, TheEntryNamesTheQuietCommandTheSizeTheDateAndTheHomePage)
     EXPECT_TRUE(Exists(L"C:\\zvx-tests\\setup-program\\outside.bin"));
 }
 
-// Files below folder, relative to it, sorted.
-std::vector<std::wstring> FilesBelow(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0)
-            names.push_back(data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST_F(SetupProgram, ItsChangeLogNamesEveryChangeAndAPreviewOfSetupChangesNothing)
 {
     std::wstring logs = MakeScratchFolder(L"setup-log");
     std::wstring logPath = logs + L"\\setup.log";
     std::vector<std::wstring> registryBefore = ExportMachine();
-    std::vector<std::wstring> filesBefore = FilesBelow(install_);
+    std::vector<std::wstring> filesBefore = FolderEntries(install_);
     {
         EnvironmentGuard log(L"ZORVEX_LOG", logPath.c_str());
         EnvironmentGuard preview(L"ZORVEX_PREVIEW", nullptr);
@@ -503,7 +487,7 @@ TEST_F(SetupProgram, ItsChangeLogNamesEveryChangeAndAPreviewOfSetupChangesNothin
     }));
     // Each file setup left in the install folder was written with ok, and each
     // file written with ok, and each shortcut saved, is there.
-    std::vector<std::wstring> filesAfter = FilesBelow(install_);
+    std::vector<std::wstring> filesAfter = FolderEntries(install_);
     std::set<std::wstring> written;
     for (const LogLine& line : lines) {
         if ((line.Event == "file-write" || line.Event == "shortcut-save" || line.Event == "folder-create") &&
@@ -529,7 +513,7 @@ TEST_F(SetupProgram, ItsChangeLogNamesEveryChangeAndAPreviewOfSetupChangesNothin
         EXPECT_EQ(0, RunSilent(L"-setup -s -initA00D0S0"));
     }
     EXPECT_EQ(registryBeforePreview, ExportMachine());
-    EXPECT_EQ(filesAfter, FilesBelow(install_));
+    EXPECT_EQ(filesAfter, FolderEntries(install_));
     std::vector<LogLine> preview = ReadChangeLog(previewPath);
     ASSERT_EQ(3u, preview.size());
     EXPECT_EQ("setup", preview[0].Fields[0]);

@@ -16,6 +16,7 @@
 #include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
+#include "common/base/change_log.h"
 #include "common/base/long_path.h"
 #include "uninstall/install_list.h"
 #include "uninstall/uninstall_run.h"
@@ -1076,6 +1077,47 @@ TEST_F(UninstallRun, ANameTakenInAnyFormIsLeftAloneAndTheBatchFileGetsAnUnpredic
     EXPECT_EQ(std::unique(names.begin(), names.end()), names.end()) << "a name came twice";
 }
 
+// The change log is appended to only where its name holds the plain file asked
+// for: an elevated run writing to a shared folder (SYSTEM's Windows Temp) must
+// not append to what a planted symbolic link or hard link leads to, nor make a
+// log through a linked folder.
+TEST_F(UninstallRun, AChangeLogReachedThroughALinkIsRefusedAndWhatItLeadsToKept)
+{
+    const std::wstring fixture = L"C:\\zvx-link-fixture";
+    ASSERT_TRUE(Exists(fixture + L"\\Temp-link\\Uninstall_Zvx.Bat")) << "tests/program_links.sh did not run";
+    Put(root_, L"log-target.txt", "linked elsewhere\r\n");
+    ASSERT_TRUE(CreateHardLinkW((root_ + L"\\hard.log").c_str(), (root_ + L"\\log-target.txt").c_str(), nullptr));
+    Put(root_, L"plain.log", "");
+    EnvironmentGuard preview(L"ZORVEX_PREVIEW", nullptr);
+    struct Case {
+        std::wstring log;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {fixture + L"\\Temp-link\\Uninstall_Zvx.Bat", false},
+        {fixture + L"\\Temp-through-link\\zorvex.log", false},
+        {root_ + L"\\hard.log", false},
+        {root_ + L"\\plain.log", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.log));
+        EnvironmentGuard log(L"ZORVEX_LOG", c.log.c_str());
+        OpenChangeLog();
+        StartChangeLog(L"uninstall", true, L"Uninstall.exe -s");
+        EXPECT_EQ(ChangeLogOn(), c.accepted);
+        SetRunResult(L"ok");
+        CloseChangeLog(0);
+    }
+    std::string bytes;
+    ASSERT_TRUE(ReadBytes(fixture + L"\\Victim.txt", bytes));
+    EXPECT_EQ(bytes, "not the batch file\r\n");
+    EXPECT_EQ(EntriesBelow(fixture + L"\\Temp-target"), std::vector<std::wstring>{});
+    ASSERT_TRUE(ReadBytes(root_ + L"\\log-target.txt", bytes));
+    EXPECT_EQ(bytes, "linked elsewhere\r\n");
+    ASSERT_TRUE(ReadBytes(root_ + L"\\plain.log", bytes));
+    EXPECT_NE(bytes.find(" result ok 0\n"), std::string::npos) << bytes;
+}
+
 // cmd's quote rule keeps the path whole only with /s and a second pair of
 // quotes: every character it treats specially is in this temporary folder's
 // path, which is also given in its short form (on Windows GetTempPathW may
@@ -1147,7 +1189,7 @@ TEST_F(UninstallRun, TheCommandInterpreterGetsTheWholeQuotedPathAndNoAutoRun)
     ASSERT_TRUE(CreateDirectoryW(L"C:\\zvx-tests\\uninstall\\Command Processor", nullptr));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.second);
-        ASSERT_TRUE(CopyFileW((BinDir() + L"\\tests\\zvx_comspec_recorder.exe").c_str(), c.first, FALSE));
+        ASSERT_TRUE(CopyFileW((BinDir() + L"\\tests\\zvx_interpreter_recorder.exe").c_str(), c.first, FALSE));
         DeleteFileW(log.c_str());
         DeleteFileW((temp + L"\\Uninstall_Zvx.Bat").c_str());
         std::wstring folder = Install(L"Recorded", "");

@@ -11,9 +11,11 @@
 #include <new>
 
 #include "common/base/array.h"
+#include "common/base/environment.h"
 #include "common/base/exclusive_file.h"
 #include "common/base/file.h"
 #include "common/base/long_path.h"
+#include "common/base/module.h"
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
@@ -237,19 +239,6 @@ void WriteChange(const char* event, DWORD outcome, const char* extra, const wcha
     WriteEvent(fields, a, b, c);
 }
 
-// A value that is absent or does not fit counts as absent.
-bool ReadVariable(const wchar_t* name, wchar_t* buffer, size_t capacity)
-{
-    buffer[0] = 0;
-    DWORD size = static_cast<DWORD>(capacity);
-    DWORD length = GetEnvironmentVariableW(name, buffer, size);
-    if (length == 0 || length >= size) {
-        buffer[0] = 0;
-        return false;
-    }
-    return true;
-}
-
 // The full path with every existing part in its long form: a short name, a
 // relative path or ".." gives the same text as the plain long spelling.
 bool LongFullPath(const wchar_t* path, wchar_t* dest, size_t capacity)
@@ -274,8 +263,7 @@ bool LongFullPath(const wchar_t* path, wchar_t* dest, size_t capacity)
 bool ProgramFolder(wchar_t* dest, size_t capacity)
 {
     wchar_t path[kMaxPathChars];
-    DWORD length = GetModuleFileNameW(nullptr, path, kMaxPathChars);
-    if (length == 0 || length >= kMaxPathChars)
+    if (!ProgramPath(path, kMaxPathChars))
         return false;
     StripNamePart(path);
     return LongFullPath(path, dest, capacity);
@@ -310,27 +298,34 @@ bool HandleLiesInProgramFolder(HANDLE log, const wchar_t* folder)
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The log opened for appending, shared, so that the uninstall and the runs of
-// its batch file write into one file. A log made here and then found to lie in
-// the program's folder is deleted again through its handle.
-HANDLE OpenLogFile(const wchar_t* path, const wchar_t* folder)
+// its batch file write into one file. It is opened without following a link and
+// written only when its handle shows the plain file at the name given, with no
+// other link: an elevated run (as SYSTEM, into the shared Windows Temp) must
+// not append to whatever a planted link or hard link there leads to. A log made
+// here and then refused is deleted again through its handle.
+HANDLE OpenLogFile(const wchar_t* longPath, const wchar_t* folder)
 {
+    constexpr DWORD kAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
     bool made = false;
-    HANDLE handle = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(longPath, kAccess, kShareAll, nullptr, OPEN_EXISTING, kFlags, nullptr);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
-        handle = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | DELETE | SYNCHRONIZE, kShareAll,
-                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        handle = CreateFileW(longPath, kAccess | DELETE, kShareAll, nullptr, CREATE_NEW, kFlags, nullptr);
         made = handle != INVALID_HANDLE_VALUE;
         if (!made && GetLastError() == ERROR_FILE_EXISTS)
-            handle = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            handle = CreateFileW(longPath, kAccess, kShareAll, nullptr, OPEN_EXISTING, kFlags, nullptr);
     }
     if (handle == INVALID_HANDLE_VALUE)
         return handle;
-    // A device (NUL, a pipe, a console) or a folder is no log.
+    // A device (NUL, a pipe, a console) or a folder is no log, nor a link.
     BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
-        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !HandleLiesInProgramFolder(handle, folder))
+    wchar_t finalPath[kMaxPathChars];
+    DWORD finalLength = GetFileType(handle) == FILE_TYPE_DISK
+                            ? GetFinalPathNameByHandleW(handle, finalPath, kMaxPathChars,
+                                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)
+                            : 0;
+    if (finalLength > 0 && finalLength < kMaxPathChars && GetFileInformationByHandle(handle, &info) &&
+        IsRequestedFile(info, finalPath, longPath) && !HandleLiesInProgramFolder(handle, folder))
         return handle;
     if (made) {
         FILE_DISPOSITION_INFO disposition = {TRUE};
@@ -578,10 +573,10 @@ void OpenChangeLog()
 {
     ResetLog();
     wchar_t value[4];
-    gPreviewRequested = ReadVariable(L"ZORVEX_PREVIEW", value, 4) && wcscmp(value, L"1") == 0;
+    gPreviewRequested = ReadEnvironmentVariable(L"ZORVEX_PREVIEW", value, 4) && wcscmp(value, L"1") == 0;
     LocalNow(gOpenLocal, gOpenOffset);
     wchar_t path[kMaxPathChars];
-    if (ReadVariable(L"ZORVEX_LOG", path, kMaxPathChars) && path[0] != 0) {
+    if (ReadEnvironmentVariable(L"ZORVEX_LOG", path, kMaxPathChars) && path[0] != 0) {
         wchar_t longPath[kMaxPathChars];
         wchar_t folder[kMaxPathChars];
         // Inside the program's folder it would keep the folder from being removed.
