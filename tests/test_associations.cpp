@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "resources/resource.h"
+#include "tests/support/base_support.h"
 #include "tests/support/integration_fixture.h"
 #include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
@@ -242,6 +243,27 @@ TEST_F(Associations, TemplatesHaveTheirExactBytesAndAnExistingOneIsKept)
     AssociateExtension(L".zip", kBindExtension | kWantNewFileEntry | kZipRow);
     EXPECT_EQ(own, FileBytes(InProgramFolder(L"zvxnew.dat")));
     EXPECT_EQ(kZipTemplate, FileBytes(InProgramFolder(L"zipnew.dat")));
+}
+
+// A template's name that holds anything but a plain file of that name is left
+// alone: a link to a file elsewhere (whose target would get the template's
+// bytes) or a file with a second name; the new-file entry is still written.
+TEST_F(Associations, ATemplateNameHoldingALinkIsLeftAloneAndWhatItLeadsToKept)
+{
+    const std::wstring outside = testsupport::MakeScratchFolder(L"template-outside") + L"\\victim.bin";
+    const std::wstring zvx = InProgramFolder(L"zvxnew.dat");
+    const std::wstring zip = InProgramFolder(L"zipnew.dat");
+    ASSERT_TRUE(testsupport::WriteBytes(outside, "victim"));
+    ASSERT_TRUE(testsupport::MakeUnixSymlink(zvx, outside));
+    ASSERT_TRUE(CreateHardLinkW(zip.c_str(), outside.c_str(), nullptr));
+    AssociateExtension(L".zvx", kBindExtension | kWantNewFileEntry | kZvxRow);
+    AssociateExtension(L".zip", kBindExtension | kWantNewFileEntry | kZipRow);
+    EXPECT_EQ("victim", FileBytes(outside));
+    EXPECT_EQ(zvx, StringOf(kClasses, L".zvx\\ShellNew", L"FileName"));
+    EXPECT_EQ(zip, StringOf(kClasses, L".zip\\ShellNew", L"FileName"));
+    EXPECT_TRUE(testsupport::RemoveUnixSymlink(zvx));
+    EXPECT_TRUE(DeleteFileW(zip.c_str()));
+    testsupport::RemoveTree(testsupport::MakeScratchFolder(L"template-outside"));
 }
 
 TEST_F(Associations, ApplyBindsEachRowsExtensionsByItsFlag)

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/base/paths.h"
+#include "common/base/settings_folder.h"
 #include "common/base/strings.h"
 #include "tests/support/base_support.h"
 #include "tests/support/test_support.h"

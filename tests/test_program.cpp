@@ -128,7 +128,7 @@ TEST_F(BatchFile, APathWithoutAnyOemSpellingLeavesNoBatchFile)
 
 // What Wine cannot show on the file itself (it keeps no security descriptor,
 // only the Unix mode it maps it to): the descriptor the batch file is made with.
-TEST(BatchSecurity, OnlySystemAdministratorsAndTheRunningUserGetIn)
+TEST(BatchSecurity, OnlySystemAndAdministratorsMayChangeItAndTheUserMayReadAndRunIt)
 {
     ScopedLocalMem descriptor;
     ASSERT_TRUE(MakeBatchSecurity(descriptor));
@@ -137,7 +137,34 @@ TEST(BatchSecurity, OnlySystemAdministratorsAndTheRunningUserGetIn)
                                                                      DACL_SECURITY_INFORMATION, &text, nullptr));
     std::wstring dacl = text;
     LocalFree(text);
-    EXPECT_EQ(dacl, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + UserSid() + L")");
+    // The user may read and run it (0x1200a9: read, execute, attributes,
+    // synchronise), and as its owner no more than read its descriptor.
+    EXPECT_EQ(dacl, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;" + UserSid() + L")(A;;RC;;;OW)");
+    // Where the token is elevated, lower processes may not write it.
+    HANDLE token = nullptr;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    ASSERT_TRUE(GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size));
+    CloseHandle(token);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL sacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorSacl(descriptor.Get(), &present, &sacl, &defaulted));
+    if (!elevation.TokenIsElevated) {
+        EXPECT_TRUE(!present || sacl == nullptr || sacl->AceCount == 0);
+        return;
+    }
+    ASSERT_TRUE(present && sacl != nullptr && sacl->AceCount == 1);
+    void* ace = nullptr;
+    ASSERT_TRUE(GetAce(sacl, 0, &ace));
+    auto* label = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
+    EXPECT_EQ(label->Header.AceType, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
+    EXPECT_EQ(label->Mask, static_cast<ACCESS_MASK>(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP));
+    wchar_t* sid = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(&label->SidStart, &sid));
+    EXPECT_EQ(std::wstring(sid), L"S-1-16-12288");  // High
+    LocalFree(sid);
 }
 
 // The file just made must be the plain file at the name asked for: not reached
@@ -169,10 +196,7 @@ TEST(BatchSecurity, OnlyAPlainFileWithOneLinkAtTheNamedPathCountsAsTheBatchFile)
         {FILE_ATTRIBUTE_DIRECTORY, 1, finalPath, named, false},
     };
     for (const Case& c : cases) {
-        BY_HANDLE_FILE_INFORMATION info = {};
-        info.dwFileAttributes = c.attributes;
-        info.nNumberOfLinks = c.links;
-        EXPECT_EQ(IsRequestedFile(info, c.finalPath, c.requested), c.accepted)
+        EXPECT_EQ(IsPlainNamedFile(c.attributes, c.links, c.finalPath, c.requested), c.accepted)
             << c.attributes << " " << c.links << " " << testing::PrintToString(std::wstring(c.requested));
     }
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <windows.h>
 #include <sddl.h>
 
@@ -10,6 +12,7 @@
 #include "common/settings/settings_store.h"
 #include "tests/support/dialog_support.h"
 #include "tests/support/registry_support.h"
+#include "tests/support/base_support.h"
 #include "tests/support/settings_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
@@ -37,17 +40,24 @@ std::wstring SecurityText(const std::wstring& path)
     return result;
 }
 
-// The final path the system gives a file opened by that name.
-std::wstring FinalPathOf(const std::wstring& path)
+// Whether two names, opened as any reader opens them (through links), lead to
+// one file.
+bool LeadToOneFile(const std::wstring& a, const std::wstring& b)
 {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return L"(cannot open)";
-    wchar_t buffer[1024];
-    DWORD length = GetFinalPathNameByHandleW(file, buffer, 1024, 0);
-    CloseHandle(file);
-    return length > 0 && length < 1024 ? buffer : L"(none)";
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const std::wstring* names[2] = {&a, &b};
+    for (int i = 0; i < 2; i++) {
+        HANDLE file = CreateFileW(names[i]->c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        bool read = GetFileInformationByHandle(file, &info[i]) != FALSE;
+        CloseHandle(file);
+        if (!read)
+            return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
 bool IsLinkChild()
@@ -282,6 +292,51 @@ TEST_F(SettingsFileTest, LineBreaksNeverReachTheFile)
     EXPECT_EQ(Utf16LeFile(kGlobalLines), AfterExit());
 }
 
+// What stands at the temporary name is never written through: a link to a file
+// elsewhere (which the save would once fill with settings and move into place),
+// or a file of two names, is left as it is, and the save goes through an
+// unpredictable name beside it.
+TEST_F(SettingsFileTest, WhatStandsAtTheTemporaryNameIsLeftAloneAndTheSaveStillMade)
+{
+    const std::string original = Utf16LeFile(L"HKCU\\F\\v=1\r\n");
+    const std::wstring folder = AppDataSettingsFolder();
+    const std::wstring outside = folder.substr(0, folder.rfind(L'\\')) + L"\\zvx-outside.txt";
+    const std::wstring temp = path_ + L".tmp";
+    for (bool hardLink : {false, true}) {
+        SCOPED_TRACE(hardLink ? "a second name of a file elsewhere" : "a symbolic link to a file elsewhere");
+        ASSERT_TRUE(WriteBytes(outside, "outside"));
+        ASSERT_TRUE(hardLink ? CreateHardLinkW(temp.c_str(), outside.c_str(), nullptr) != FALSE
+                             : testsupport::MakeUnixSymlink(temp, outside));
+        Load(original);
+        ASSERT_EQ(0, WriteUserInt(L"F", L"v", 2));
+        EXPECT_TRUE(SaveSettingsFile());
+        std::string bytes;
+        ASSERT_TRUE(ReadBytes(outside, bytes));
+        EXPECT_EQ(bytes, "outside");
+        EXPECT_EQ(Utf16LeFile(L"Global\\AppData=1\r\nGlobal\\Integration=1\r\nGlobal\\SaveSettings=1\r\n"
+                              L"HKCU\\F\\v=2\r\n"),
+                  Bytes());
+        // Only the name in the way and the settings file itself are left in the folder.
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((AppDataSettingsFolder() + L"\\*").c_str(), &data);
+        ASSERT_NE(find, INVALID_HANDLE_VALUE);
+        do {
+            if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0)
+                names.push_back(data.cFileName);
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::wstring>{L"Zorvex.ini", L"Zorvex.ini.tmp"}));
+        if (hardLink)
+            ASSERT_TRUE(DeleteFileW(temp.c_str()));
+        else
+            ASSERT_TRUE(testsupport::RemoveUnixSymlink(temp));
+        FreeSettingsFile();
+    }
+    DeleteFileW(outside.c_str());
+}
+
 TEST_F(SettingsFileTest, AFailedSaveKeepsTheOldFile)
 {
     const std::string original = Utf16LeFile(L"HKCU\\F\\v=1\r\n");
@@ -294,10 +349,13 @@ TEST_F(SettingsFileTest, AFailedSaveKeepsTheOldFile)
     EXPECT_EQ(original, Bytes());
     EXPECT_FALSE(Exists(path_ + L".tmp"));
 
-    // The new file cannot be made.
+    // Something in the way of the temporary name: the save goes through another
+    // one beside it and leaves what stands there alone.
     ASSERT_TRUE(CreateDirectoryW((path_ + L".tmp").c_str(), nullptr));
+    FailSettingsSaveWrite(8);
     EXPECT_FALSE(SaveSettingsFile());
     EXPECT_EQ(original, Bytes());
+    EXPECT_TRUE(Exists(path_ + L".tmp"));
     ASSERT_TRUE(RemoveDirectoryW((path_ + L".tmp").c_str()));
 
     // The old file cannot be replaced.
@@ -378,7 +436,7 @@ TEST_F(SettingsFileTest, ASymbolicallyLinkedFileIsNeverSavedOver)
     const std::wstring target = fixture + L"\\elsewhere\\target.ini";
     const std::string content = Utf16LeFile(L"HKCU\\L\\v=5\r\n");
     ASSERT_TRUE(WriteBytes(target, content));
-    ASSERT_EQ(L"\\\\?\\" + target, FinalPathOf(link)) << "the link fixture (tests/settings_links.sh) did not run";
+    ASSERT_TRUE(LeadToOneFile(link, target)) << "the link fixture (tests/settings_links.sh) did not run";
 
     wchar_t self[1024];
     DWORD length = GetModuleFileNameW(nullptr, self, 1024);
@@ -397,7 +455,7 @@ TEST_F(SettingsFileTest, ASymbolicallyLinkedFileIsNeverSavedOver)
     std::string bytes;
     EXPECT_TRUE(ReadBytes(target, bytes)) << "the target is gone";
     EXPECT_EQ(content, bytes);
-    EXPECT_EQ(L"\\\\?\\" + target, FinalPathOf(link)) << "the link was replaced";
+    EXPECT_TRUE(LeadToOneFile(link, target)) << "the link was replaced";
     EXPECT_FALSE(Exists(link + L".tmp"));
 }
 

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <initializer_list>
 #include <random>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "resources/resource.h"
+#include "tests/support/base_support.h"
 #include "tests/support/change_log_support.h"
 #include "tests/support/program_support.h"
 #include "tests/support/registry_support.h"
@@ -26,6 +28,8 @@ using namespace testsupport;
 namespace {
 
 constexpr DWORD kRunTimeoutMs = 30000;
+// Where a run moves what waits for the restart (no earlier one left it there).
+const wchar_t kHoldingFolder[] = L"C:\\Zorvex.Pending";
 constexpr DWORD kBoxTimeoutMs = 15000;
 constexpr DWORD kBatchTimeoutMs = 45000;
 
@@ -72,6 +76,7 @@ protected:
     void SetUp() override
     {
         DeleteFileW(BatchFilePath().c_str());
+        RemoveTree(kHoldingFolder);
         root_ = MakeScratchFolder(L"uninstall");
     }
 
@@ -83,6 +88,14 @@ protected:
         for (HANDLE handle : held_)
             CloseHandle(handle);
         RemoveTree(root_);
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((std::wstring(kHoldingFolder) + L"*").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do
+                RemoveTree(std::wstring(L"C:\\") + data.cFileName);
+            while (FindNextFileW(find, &data));
+            FindClose(find);
+        }
         DeleteFileW(BatchFilePath().c_str());
         pendingRenames_.Restore();
     }
@@ -212,6 +225,21 @@ protected:
         return entries;
     }
 
+    // The files scheduled for deletion at restart in a holding folder of a run
+    // (C:\Zorvex.Pending, or C:\Zorvex.Pending_<16 hexadecimal digits> where
+    // that name was taken), as full paths.
+    static std::vector<std::wstring> HeldFiles()
+    {
+        static const std::wregex held(L"^\\\\\\?\\?\\\\C:\\\\Zorvex\\.Pending(_[0-9A-F]{16})?\\\\\\d+\\.tmp$",
+                                      std::regex::icase);
+        std::vector<std::wstring> files;
+        for (const std::wstring& name : PendingDeletions()) {
+            if (std::regex_match(name, held))
+                files.push_back(name.substr(4));
+        }
+        return files;
+    }
+
     // The names below folder scheduled for deletion at restart, relative to it,
     // sorted, each as often as it is scheduled.
     static std::vector<std::wstring> PendingBelow(const std::wstring& folder)
@@ -305,13 +333,24 @@ TEST_F(UninstallRun, FilesInUseAreRenamedOrScheduledButNeverTheProgramOrTheList)
 
     ASSERT_EQ(Run(folder, L"-s"), 0);
 
+    // What is in use waits for the restart in the holding folder at the root of
+    // its volume, where nobody but SYSTEM and Administrators can make the name
+    // scheduled lead elsewhere; the folder is scheduled after what it holds.
     EXPECT_FALSE(Exists(folder + L"\\plain.txt"));
     EXPECT_FALSE(Exists(folder + L"\\shellext.dll"));
-    EXPECT_TRUE(Exists(folder + L"\\shellext.dll.1.tmp"));
-    EXPECT_TRUE(IsPendingDeletion(folder + L"\\shellext.dll.1.tmp"));
     EXPECT_FALSE(Exists(folder + L"\\other.dll"));
-    EXPECT_TRUE(Exists(folder + L"\\other.dll.0.tmp"));
-    EXPECT_TRUE(IsPendingDeletion(folder + L"\\other.dll.0.tmp"));
+    EXPECT_TRUE(Exists(folder + L"\\shellext.dll.0.tmp")) << "not listed: left as it was";
+    EXPECT_EQ(PendingBelow(kHoldingFolder), (std::vector<std::wstring>{L"0.tmp", L"1.tmp"}));
+    EXPECT_TRUE(Exists(std::wstring(kHoldingFolder) + L"\\0.tmp"));
+    EXPECT_TRUE(Exists(std::wstring(kHoldingFolder) + L"\\1.tmp"));
+    std::vector<std::wstring> pending = PendingDeletions();
+    auto position = [&](const std::wstring& name) {
+        return std::find(pending.begin(), pending.end(), L"\\??\\" + name) - pending.begin();
+    };
+    EXPECT_LT(position(std::wstring(kHoldingFolder) + L"\\1.tmp"), position(kHoldingFolder));
+    EXPECT_LT(position(kHoldingFolder), static_cast<long>(pending.size()));
+    EXPECT_EQ(Attributes(kHoldingFolder) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     EXPECT_TRUE(Exists(folder + L"\\locked.dat"));
     EXPECT_TRUE(IsPendingDeletion(folder + L"\\locked.dat"));
     EXPECT_FALSE(Exists(folder + L"\\locked.dat.0.tmp"));
@@ -599,7 +638,7 @@ TEST_F(UninstallRun, EveryOrderOfTheListEndsTheSameAndSchedulesEachFileOnce)
         orders.push_back(lines);
         std::shuffle(orders.back().begin(), orders.back().end(), random);
     }
-    const std::vector<std::wstring> left = {L"ext.dll.0.tmp", L"keep", L"keep\\user.txt", L"locked.dat"};
+    const std::vector<std::wstring> left = {L"keep", L"keep\\user.txt", L"locked.dat", L"notes"};
 
     for (size_t order = 0; order < orders.size(); order++) {
         std::string list;
@@ -610,9 +649,8 @@ TEST_F(UninstallRun, EveryOrderOfTheListEndsTheSameAndSchedulesEachFileOnce)
                                     L"keep\\listed.txt", L"keep\\user.txt", L"locked.dat"})
             Put(folder, file);
         ASSERT_TRUE(SetFileAttributesW((folder + L"\\app\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-        // Only the extended-length form names it: the retry must still be made.
-        // The plain form names the unlisted "notes" beside it, which therefore
-        // goes too, as it always did.
+        // Only the extended-length form names it, and only that form is used: the
+        // unlisted "notes" beside it, which the plain form names, stays.
         ASSERT_TRUE(WriteBytes(L"\\\\?\\" + folder + L"\\notes.", "dotted"));
         Put(folder, L"notes", "plain");
         PutLoadedLibrary(folder + L"\\ext.dll");
@@ -622,14 +660,16 @@ TEST_F(UninstallRun, EveryOrderOfTheListEndsTheSameAndSchedulesEachFileOnce)
         // One batch file at a time: they share their name.
         ASSERT_TRUE(BatchFinished());
         EXPECT_EQ(EntriesBelow(folder), left) << "order " << order << ":\n" << list;
-        EXPECT_EQ(PendingBelow(folder), (std::vector<std::wstring>{L"ext.dll.0.tmp", L"locked.dat"}))
+        EXPECT_EQ(PendingBelow(folder), (std::vector<std::wstring>{L"locked.dat"}))
             << "order " << order << ":\n" << list;
+        // ext.dll: in a holding folder of its own run (the earlier ones' still stand).
+        EXPECT_EQ(HeldFiles().size(), order + 1) << "order " << order << ":\n" << list;
     }
 }
 
-// A name that the run itself gives a file in use is not worked on again: the
-// stale ext.dll.0.tmp goes in the first pass, ext.dll is renamed to that free
-// name, and the second pass (there is one: the first removed entries) leaves it.
+// A file in use goes to the holding folder once: the stale ext.dll.0.tmp goes in
+// the first pass, ext.dll is moved away, and the second pass (there is one: the
+// first removed entries) does not look for it again.
 TEST_F(UninstallRun, AnEntryRemovedInOnePassIsNotWorkedOnInTheNext)
 {
     std::wstring folder = Install(L"Settled", "ext.dll.0.tmp\next.dll\nsub\nsub\\f.txt\n");
@@ -640,8 +680,9 @@ TEST_F(UninstallRun, AnEntryRemovedInOnePassIsNotWorkedOnInTheNext)
     ASSERT_EQ(Run(folder, L"-s"), 0);
     ASSERT_TRUE(BatchFinished());
 
-    EXPECT_EQ(EntriesBelow(folder), std::vector<std::wstring>{L"ext.dll.0.tmp"});
-    EXPECT_EQ(PendingBelow(folder), std::vector<std::wstring>{L"ext.dll.0.tmp"});
+    EXPECT_EQ(EntriesBelow(folder), std::vector<std::wstring>{});
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_EQ(PendingBelow(kHoldingFolder), std::vector<std::wstring>{L"0.tmp"});
 }
 
 // What a refused deletion finds decides what follows. A read-only file is
@@ -719,7 +760,7 @@ TEST_F(UninstallRun, ThePreviewMeetsTheRefusalsTheRunMeets)
     std::string f = "\"C:\\\\zvx-tests\\\\uninstall\\\\Zorvex\\\\";
     std::vector<std::string> runChanges = ChangeSet(run);
     for (const char* cleared : {"sub\\\\ro.txt", "ro2.txt"}) {
-        std::string line = "file-attributes 0x00000000 " + f + cleared + "\"";
+        std::string line = "file-attributes 0x00000080 " + f + cleared + "\"";
         EXPECT_EQ(std::count(runChanges.begin(), runChanges.end(), line), 1) << line;
     }
     EXPECT_EQ(ChangeSet(preview), runChanges);
@@ -738,6 +779,165 @@ TEST_F(UninstallRun, ThePreviewMeetsTheRefusalsTheRunMeets)
                                "list-entry deleted " + f + "sub\\\\deeper\"",
                                "list-entry deleted " + f + "sub\"",
                            }));
+}
+
+// Another process swaps a listed folder for a link to a folder outside while the
+// run deletes the files in it. Every deletion is made through a handle that was
+// checked to lie in the install folder, and no check is kept for the next entry:
+// nothing outside goes, whatever the folder leads to when a file's turn comes.
+TEST_F(UninstallRun, AFolderSwappedForALinkDuringTheRunSendsNoDeletionOutside)
+{
+    constexpr int kFiles = 3000;
+    std::string list = "data\r\n";
+    for (int i = 1; i <= kFiles; i++) {
+        char line[32];
+        snprintf(line, sizeof line, "data\\f%04d.txt\r\n", i);
+        list += line;
+    }
+    list += "Uninstall.exe\r\nUninstall.lst\r\n";
+    std::wstring folder = Install(L"Swapped", list);
+    std::wstring victim = root_ + L"\\victim";
+    ASSERT_TRUE(CreateDirectoryW(victim.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\data").c_str(), nullptr));
+    for (int i = 1; i <= kFiles; i++) {
+        wchar_t name[32];
+        swprintf(name, 32, L"\\f%04d.txt", i);
+        ASSERT_TRUE(WriteBytes(folder + L"\\data" + name, "product"));
+        ASSERT_TRUE(WriteBytes(victim + name, "victim"));
+    }
+    std::wstring logPath = root_ + L"\\swap.log";
+    EnvironmentGuard log(L"ZORVEX_LOG", logPath.c_str());
+
+    ChildProcess child;
+    Start(child, folder, L"-s");
+    // The second process is this one: as soon as the first file is gone, the
+    // folder is renamed away and a link to the victim takes its name.
+    std::wstring first = folder + L"\\data\\f0001.txt";
+    for (int i = 0; i < 200000 && Exists(first); i++)
+        Sleep(0);
+    ASSERT_FALSE(Exists(first)) << "the run never began";
+    ASSERT_TRUE(MoveFileW((folder + L"\\data").c_str(), (folder + L"\\data.away").c_str()));
+    ASSERT_TRUE(MakeUnixSymlink(folder + L"\\data", victim));
+    EXPECT_EQ(Finish(child), 0);
+    ASSERT_TRUE(BatchFinished());
+    ASSERT_TRUE(RemoveUnixSymlink(folder + L"\\data"));
+
+    int kept = 0;
+    for (int i = 1; i <= kFiles; i++) {
+        wchar_t name[32];
+        swprintf(name, 32, L"\\f%04d.txt", i);
+        std::string bytes;
+        kept += ReadBytes(victim + name, bytes) && bytes == "victim" ? 1 : 0;
+    }
+    EXPECT_EQ(kept, kFiles);
+    // The run did meet the link (it was not over before the swap), and what went
+    // is named as deleted only up to the swap.
+    std::vector<LogLine> lines = ReadChangeLog(logPath);
+    size_t links = 0, deleted = 0;
+    for (const LogLine& line : LinesOf(lines, "list-entry")) {
+        links += line.Fields[0] == "skipped-link" ? 1 : 0;
+        deleted += line.Fields[0] == "deleted" ? 1 : 0;
+    }
+    EXPECT_GT(links, 0u) << "the swap came after the run";
+    std::vector<std::wstring> away = EntriesBelow(folder + L"\\data.away");
+    EXPECT_EQ(deleted + away.size(), static_cast<size_t>(kFiles));
+}
+
+// A listed file with a second name outside the folder, read-only: its attributes
+// are that file's, outside too, and are never changed. Windows deletes such a name
+// as it is where it can (10 1709 on); where it cannot (and under Wine), it is left.
+TEST_F(UninstallRun, AReadOnlyFileWithASecondNameOutsideKeepsItsAttributes)
+{
+    std::wstring outside = root_ + L"\\outside";
+    ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
+    Put(outside, L"shared.dat", "outside");
+    std::wstring folder = Install(L"Linked", "linked.dat\nplain.txt\nUninstall.exe\nUninstall.lst\n");
+    Put(folder, L"plain.txt");
+    ASSERT_TRUE(CreateHardLinkW((folder + L"\\linked.dat").c_str(), (outside + L"\\shared.dat").c_str(), nullptr));
+    ASSERT_TRUE(SetFileAttributesW((outside + L"\\shared.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+    std::wstring logPath = root_ + L"\\linked.log";
+    EnvironmentGuard log(L"ZORVEX_LOG", logPath.c_str());
+
+    ASSERT_EQ(Run(folder, L"-s"), 0);
+    ASSERT_TRUE(BatchFinished());
+
+    EXPECT_NE(Attributes(outside + L"\\shared.dat") & FILE_ATTRIBUTE_READONLY, 0u);
+    std::string bytes;
+    EXPECT_TRUE(ReadBytes(outside + L"\\shared.dat", bytes));
+    EXPECT_EQ(bytes, "outside");
+    std::vector<LogLine> lines = ReadChangeLog(logPath);
+    std::string f = "\"C:\\\\zvx-tests\\\\uninstall\\\\Linked\\\\";
+    EXPECT_TRUE(LinesOf(lines, "file-attributes").empty());
+    std::vector<LogLine> verdicts = LinesOf(lines, "list-entry");
+    ASSERT_FALSE(verdicts.empty());
+    EXPECT_EQ(verdicts.back().Raw, "list-entry left " + f + "linked.dat\"");
+    EXPECT_TRUE(Exists(folder + L"\\linked.dat"));
+    EXPECT_EQ(LinesOf(lines, "result").front().Raw, "result files-left 0");
+}
+
+// Where the preview once foresaw another ending than the run's: a file held open
+// without delete sharing (scheduled under its own name, its folder left), a list
+// entry spelled with a run of separators and one in its short form (removed, and
+// their folders with them), and a temporary folder reached through a link (no
+// batch file made or started: result batch-failed). The preview's verdicts,
+// changes and result are now the run's.
+TEST_F(UninstallRun, ThePreviewForeseesWhatTheRunMeetsWhereItOnceDidNot)
+{
+    std::wstring folder = Install(L"Foreseen", "");
+    Put(folder, L"held\\locked.dat");
+    Put(folder, L"sub\\a.txt");
+    Put(folder, L"Long Folder Name\\b.txt");
+    std::wstring shortFolder = ShortPath(folder + L"\\Long Folder Name");
+    ASSERT_FALSE(shortFolder.empty());
+    std::string shortName = Narrow(shortFolder.substr(shortFolder.rfind(L'\\') + 1), CP_ACP);
+    ASSERT_NE(shortName, "Long Folder Name") << "no short name here";
+    std::string list = "held\\locked.dat\r\nheld\r\nsub\\\\a.txt\r\nsub\r\n" + shortName +
+                       "\\b.txt\r\nLong Folder Name\r\nUninstall.exe\r\nUninstall.lst\r\n";
+    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.lst", list));
+    HoldOpenWithoutDeleteSharing(folder + L"\\held\\locked.dat");
+    std::wstring temp = L"C:\\zvx-link-fixture\\Temp-through-link";
+    std::wstring logs = root_ + L"\\logs";
+    CreateDirectoryW(logs.c_str(), nullptr);
+    std::vector<std::wstring> entriesBefore = EntriesBelow(folder);
+    {
+        EnvironmentGuard log(L"ZORVEX_LOG", (logs + L"\\preview.log").c_str());
+        EnvironmentGuard preview(L"ZORVEX_PREVIEW", L"1");
+        ASSERT_EQ(RunWithTemp(folder, temp), 0);
+    }
+    EXPECT_EQ(EntriesBelow(folder), entriesBefore);
+    {
+        EnvironmentGuard log(L"ZORVEX_LOG", (logs + L"\\run.log").c_str());
+        ASSERT_EQ(RunWithTemp(folder, temp), 0);
+    }
+    EXPECT_TRUE(batchProcesses_.empty()) << "a batch file made through a link was started";
+    EXPECT_TRUE(EntriesBelow(L"C:\\zvx-link-fixture\\Temp-target").empty());
+    std::vector<LogLine> preview = ReadChangeLog(logs + L"\\preview.log");
+    std::vector<LogLine> run = ReadChangeLog(logs + L"\\run.log");
+    std::string f = "\"C:\\\\zvx-tests\\\\uninstall\\\\Foreseen\\\\";
+    std::vector<std::string> runVerdicts, previewVerdicts;
+    for (const LogLine& line : LinesOf(run, "list-entry"))
+        runVerdicts.push_back(line.Raw);
+    for (const LogLine& line : LinesOf(preview, "list-entry"))
+        previewVerdicts.push_back(line.Raw);
+    EXPECT_EQ(runVerdicts, (std::vector<std::string>{
+                               "list-entry scheduled " + f + "held\\\\locked.dat\"",
+                               "list-entry deleted " + f + "sub\\\\\\\\a.txt\"",
+                               "list-entry deleted " + f + "sub\"",
+                               "list-entry deleted " + f + shortName + "\\\\b.txt\"",
+                               "list-entry deleted " + f + "Long Folder Name\"",
+                               "list-entry kept " + f + "Uninstall.exe\"",
+                               "list-entry kept " + f + "Uninstall.lst\"",
+                               "list-entry left " + f + "held\"",
+                           }));
+    EXPECT_EQ(previewVerdicts, runVerdicts);
+    EXPECT_EQ(ChangeSet(preview), ChangeSet(run));
+    std::vector<LogLine> writes = LinesOf(run, "file-write");
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].Raw,
+              "file-write error=4395 \"C:\\\\zvx-link-fixture\\\\Temp-through-link\\\\Uninstall_Zvx.Bat\"");
+    EXPECT_EQ(LinesOf(preview, "file-write").front().Raw, writes[0].Raw);
+    EXPECT_EQ(run.back().Raw, "result batch-failed 0");
+    EXPECT_EQ(preview.back().Raw, "result batch-failed 0");
 }
 
 // The extended-length retry is made where that form can name something else
@@ -1165,44 +1365,68 @@ TEST_F(UninstallRun, ABatchFileThatCannotBeMadeAsNamedIsNeitherLeftNorStarted)
     EXPECT_FALSE(Exists(root_ + L"\\no-such-temp"));
 }
 
-// cmd is started as "<COMSPEC> /d /v:off /s /c ""<batch file>""", the value quoted when
-// it holds a blank, and named as the application too: a stand-in records what
-// it was given.
-TEST_F(UninstallRun, TheCommandInterpreterGetsTheWholeQuotedPathAndNoAutoRun)
+// Puts a stand-in in the place of the system folder's cmd.exe while it lives.
+class SystemInterpreterStandIn {
+public:
+    SystemInterpreterStandIn()
+    {
+        wchar_t system[MAX_PATH];
+        UINT length = GetSystemDirectoryW(system, MAX_PATH);
+        interpreter_ = std::wstring(system, length) + L"\\cmd.exe";
+        saved_ = interpreter_ + L".zvx-saved";
+        placed_ = MoveFileW(interpreter_.c_str(), saved_.c_str()) &&
+                  CopyFileW((BinDir() + L"\\tests\\zvx_interpreter_recorder.exe").c_str(), interpreter_.c_str(), FALSE);
+    }
+    ~SystemInterpreterStandIn()
+    {
+        DeleteFileW(interpreter_.c_str());
+        MoveFileW(saved_.c_str(), interpreter_.c_str());
+    }
+    SystemInterpreterStandIn(const SystemInterpreterStandIn&) = delete;
+    SystemInterpreterStandIn& operator=(const SystemInterpreterStandIn&) = delete;
+    bool Placed() const { return placed_; }
+    const std::wstring& Path() const { return interpreter_; }
+
+private:
+    std::wstring interpreter_;
+    std::wstring saved_;
+    bool placed_ = false;
+};
+
+// cmd is the system folder's, started as "<system>\cmd.exe /d /v:off /s /c
+// ""<batch file>""" and named as the application too. What COMSPEC names is never
+// started: a variable of the user's own environment (HKCU\Environment) overrides
+// the machine's, and an elevated run started from the user's session inherits it.
+TEST_F(UninstallRun, TheSystemFoldersInterpreterGetsTheWholeQuotedPathAndCOMSPECIsNeverStarted)
 {
     ASSERT_EQ(root_, L"C:\\zvx-tests\\uninstall");
     std::wstring temp = L"C:\\zvx-tests\\uninstall\\R&D (x) temp";
     ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
     std::wstring log = L"C:\\zvx-tests\\uninstall\\comspec.log";
     EnvironmentGuard logVariable(L"ZVX_COMSPEC_LOG", log.c_str());
-    // COMSPEC, and what the stand-in there records.
-    const std::pair<const wchar_t*, const char*> cases[] = {
-        {L"C:\\zvx-tests\\uninstall\\Command Processor\\cmd stand-in.exe",
-         "\"C:\\zvx-tests\\uninstall\\Command Processor\\cmd stand-in.exe\" /d /v:off /s /c "
-         "\"\"C:\\zvx-tests\\uninstall\\R&D (x) temp\\Uninstall_Zvx.Bat\"\"\n"
-         "C:\\zvx-tests\\uninstall\\Command Processor\\cmd stand-in.exe\n"},
-        {L"C:\\zvx-tests\\uninstall\\standin.exe",
-         "C:\\zvx-tests\\uninstall\\standin.exe /d /v:off /s /c "
-         "\"\"C:\\zvx-tests\\uninstall\\R&D (x) temp\\Uninstall_Zvx.Bat\"\"\n"
-         "C:\\zvx-tests\\uninstall\\standin.exe\n"},
-    };
-    ASSERT_TRUE(CreateDirectoryW(L"C:\\zvx-tests\\uninstall\\Command Processor", nullptr));
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.second);
-        ASSERT_TRUE(CopyFileW((BinDir() + L"\\tests\\zvx_interpreter_recorder.exe").c_str(), c.first, FALSE));
-        DeleteFileW(log.c_str());
-        DeleteFileW((temp + L"\\Uninstall_Zvx.Bat").c_str());
-        std::wstring folder = Install(L"Recorded", "");
-        {
-            EnvironmentGuard comspec(L"COMSPEC", c.first);
-            ASSERT_EQ(RunWithTemp(folder, temp), 0);
-        }
-        std::string recorded;
+    std::wstring planted = root_ + L"\\planted stand-in.exe";
+    ASSERT_TRUE(CopyFileW((BinDir() + L"\\tests\\zvx_interpreter_recorder.exe").c_str(), planted.c_str(), FALSE));
+    RegistryValueGuard userComspec(HKEY_CURRENT_USER, L"Environment", L"COMSPEC");
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, L"Environment", L"COMSPEC", planted));
+    EnvironmentGuard comspec(L"COMSPEC", planted.c_str());
+    std::wstring folder = Install(L"Recorded", "");
+    std::string recorded;
+    // Wine runs its own cmd.exe whatever file the system folder holds, unless its
+    // settings tell it to take the file.
+    RegistryValueGuard native(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"cmd.exe");
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"cmd.exe", L"native"));
+    {
+        SystemInterpreterStandIn standIn;
+        ASSERT_TRUE(standIn.Placed());
+        ASSERT_EQ(RunWithTemp(folder, temp), 0);
         for (int i = 0; i < 200 && !ReadBytes(log, recorded); i++)
             Sleep(50);
-        EXPECT_EQ(recorded, c.second);
-        RemoveTree(folder);
+        EXPECT_EQ(recorded, Narrow(standIn.Path(), CP_UTF8) +
+                                " /d /v:off /s /c \"\"C:\\zvx-tests\\uninstall\\R&D (x) temp\\Uninstall_Zvx.Bat\"\"\n" +
+                                Narrow(standIn.Path(), CP_UTF8) + "\n");
+        batchProcesses_.clear();
     }
+    RemoveTree(folder);
 }
 
 // The uninstall's log: a verdict for every list line, the batch file's text,
@@ -1364,8 +1588,7 @@ TEST_F(UninstallRun, InteractiveAndMsiPreviewsAskAsTheRunWouldAndChangeNothing)
         EXPECT_EQ(verdict.Pid, starts[0].Pid);
     EXPECT_EQ(verdicts[0].Raw, "list-entry deleted \"C:\\\\zvx-tests\\\\uninstall\\\\Zorvex\\\\Zorvex.exe\"");
     for (const LogLine& line : lines) {
-        if (line.Event != "result" && !line.Fields.empty() &&
-            (line.Fields[0] == "ok" || line.Fields[0].rfind("error", 0) == 0))
+        if (line.Event != "result" && !line.Fields.empty() && line.Fields[0] == "ok")
             ADD_FAILURE() << "a preview made a change: " << line.Raw;
     }
 }

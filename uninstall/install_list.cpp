@@ -5,8 +5,9 @@
 
 #include "common/base/array.h"
 #include "common/base/heapsort.h"
-#include "common/base/paths.h"
 #include "common/base/long_path.h"
+#include "common/base/paths.h"
+#include "common/base/scoped.h"
 
 const wchar_t kListName[] = L"Uninstall.lst";
 
@@ -154,21 +155,12 @@ static FolderVerdict LookAtFolder(const wchar_t* folder)
     return FolderVerdictOf(looks, count);
 }
 
-// Whether a folder between the install folder and the entry is a junction or a
-// symbolic link, or may be one (what the entry names would then lie elsewhere),
-// or missing (then so is the entry).
-PathVerdict CheckEntryPath(wchar_t* entry, size_t folderLength, CheckedFolders& checked)
+PathVerdict CheckEntryPath(wchar_t* entry, size_t folderLength)
 {
     // The entry's own name is not one of its folders.
     size_t end = wcslen(entry);
-    size_t same = folderLength;
-    for (size_t i = folderLength; i < checked.length && i < end && entry[i] == checked.path[i]; i++) {
-        if (IsSeparator(entry[i]))
-            same = i + 1;
-    }
-    checked.length = same;
-    for (size_t i = same; i < end; i++) {
-        if (!IsSeparator(entry[i]))
+    for (size_t i = folderLength; i < end; i++) {
+        if (!IsSeparator(entry[i]) || (i > folderLength && IsSeparator(entry[i - 1])))
             continue;
         wchar_t separator = entry[i];
         entry[i] = 0;
@@ -178,8 +170,6 @@ PathVerdict CheckEntryPath(wchar_t* entry, size_t folderLength, CheckedFolders& 
             return kPathThroughLink;
         if (verdict == FolderVerdict::Absent)
             return kPathUnreachable;
-        wmemcpy(checked.path + checked.length, entry + checked.length, i + 1 - checked.length);
-        checked.length = i + 1;
     }
     return kPathInside;
 }
@@ -210,22 +200,29 @@ uint32_t EstimatedSizeKiB(FileIdentity* files, size_t count)
     return kib > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(kib);
 }
 
-// The final path a handle shows for an entry inside the folder whose final path
-// is folderFinal: one backslash wherever the list had a run of separators.
-static bool ExpectedFinalPath(const wchar_t* folderFinal, const wchar_t* relative, wchar_t* dest, size_t capacity)
+// The identity and size of the plain file at path, read through one handle
+// opened without following a link; false for a folder, a reparse point, a file
+// whose final path is not expectedFinal, or one that cannot be opened.
+static bool PlainFileIdentity(const wchar_t* path, const wchar_t* expectedFinal, FileIdentity& identity)
 {
-    size_t out = wcslen(folderFinal);
-    if (out >= capacity)
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    wchar_t retry[kMaxPathChars];
+    const wchar_t* used;
+    WithExtendedRetry(path, retry, used, [&](const wchar_t* form) {
+        opened = CreateFileW(form, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        return opened != INVALID_HANDLE_VALUE;
+    });
+    ScopedFileHandle handle(opened);
+    BY_HANDLE_FILE_INFORMATION information;
+    wchar_t finalPath[kMaxPathChars];
+    if (!handle || !GetFileInformationByHandle(handle.Get(), &information) ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        !FinalPathOf(handle.Get(), finalPath, kMaxPathChars) || !SamePath(finalPath, expectedFinal))
         return false;
-    wmemcpy(dest, folderFinal, out);
-    for (const wchar_t* p = relative; *p != 0; p++) {
-        if (IsSeparator(*p) && out > 0 && dest[out - 1] == L'\\')
-            continue;
-        if (out + 1 >= capacity)
-            return false;
-        dest[out++] = IsSeparator(*p) ? L'\\' : *p;
-    }
-    dest[out] = 0;
+    identity.Volume = information.dwVolumeSerialNumber;
+    identity.Index = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    identity.Bytes = (static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
     return true;
 }
 
@@ -257,15 +254,12 @@ bool InstalledSizeKiB(const wchar_t* folder, const wchar_t* programPath, uint32_
         wchar_t entry[kMaxPathChars];
         size_t folderLength = wcslen(folder);
         if (CopyString(entry, folder, kMaxPathChars)) {
-            CheckedFolders checked;
-            wmemcpy(checked.path, entry, folderLength);
-            checked.length = folderLength;
             char line[kListLineBytes];
             size_t length;
             bool whole;
             while (ReadListLine(list, line, kListLineBytes, length, whole)) {
                 if (whole && EntryFromLine(line, length, entry, folderLength) &&
-                    CheckEntryPath(entry, folderLength, checked) == kPathInside)
+                    CheckEntryPath(entry, folderLength) == kPathInside)
                     AddFileIdentity(files, entry, folderFinal, entry + folderLength);
             }
         }

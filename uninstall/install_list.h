@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "common/base/file.h"
+#include "common/base/identity.h"
 #include "common/base/strings.h"
 
 extern const wchar_t kListName[];
@@ -57,23 +58,14 @@ enum class FolderVerdict { Plain, Link, Absent };
 // otherwise absent (an entry below it is not there either).
 FolderVerdict FolderVerdictOf(const FolderLook* looks, size_t count);
 
-// The folders of the entry last looked at that the current pass found to be
-// plain folders (no junction, no symbolic link), as the leading part of that
-// entry's path: the next entries, which mostly lie in the same folders, need no
-// new look at them. Only folders above the entry being worked on are kept, and
-// a run removes nothing but that entry, so it cannot change them meanwhile; each
-// pass looks afresh (length set back to the install folder's).
-struct CheckedFolders {
-    wchar_t path[kMaxPathChars];
-    size_t length;
-};
-
 enum PathVerdict { kPathInside, kPathThroughLink, kPathUnreachable };
 
-// Whether a folder between the install folder and the entry is a junction or a
-// symbolic link, or may be one (what the entry names would then lie elsewhere),
-// or missing (then so is the entry).
-PathVerdict CheckEntryPath(wchar_t* entry, size_t folderLength, CheckedFolders& checked);
+// Whether a folder between the install folder (the first folderLength
+// characters of entry) and the entry is a junction or a symbolic link, or may be
+// one (what the entry names would then lie elsewhere), or missing (then so is
+// the entry). Looked at by name, each time: only a check through the handle of
+// what is acted on holds against another process that swaps a folder meanwhile.
+PathVerdict CheckEntryPath(wchar_t* entry, size_t folderLength);
 
 // What the installed copy takes on disk, in KiB rounded up, from the identities
 // of the files it is made of: each file counted once however many times (or by

@@ -23,6 +23,17 @@
     EndProcessAtOnce(ZVX_EXIT_MEMORY);
 }
 
+// The runtime's own handler for an uncaught exception, in force until wWinMain
+// installs OnTerminate, prints the exception's type, and brings the demangler
+// and a printf into the program for it (some 45 KB); a GUI program has nowhere
+// to print. This one ends the process as OnTerminate does.
+namespace __gnu_cxx {
+void __verbose_terminate_handler()
+{
+    EndProcessAtOnce(ZVX_EXIT_MEMORY);
+}
+}  // namespace __gnu_cxx
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     std::set_terminate(OnTerminate);

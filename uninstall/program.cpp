@@ -4,10 +4,12 @@
 #include <shellapi.h>
 
 #include "common/base/change_log.h"
+#include "common/base/gate.h"
 #include "common/base/environment.h"
 #include "common/base/file.h"
 #include "common/base/module.h"
 #include "common/base/paths.h"
+#include "common/base/settings_folder.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
 #include "common/localization/messages.h"
@@ -46,7 +48,7 @@ bool CopyFromSfxFolder(const wchar_t* name)
     if (!ReplaceNamePart(source, name, kMaxPathChars) || !FileExists(source))
         return false;
     // Never over an existing file; whether the copy worked does not matter to setup.
-    LoggedCopyFile(source, name, TRUE);
+    GateCopyNew(source, name);
     return true;
 }
 
@@ -87,7 +89,7 @@ static void RunSetupMode()
         DialogBoxParamW(DialogModule(L"DONEDLG"), L"DONEDLG", nullptr, DoneDialogProc, 0);
     const wchar_t* group = ProgramGroupFolder();
     if (group[0] != 0 && !options.Silent && !options.Msi && !options.NoExplorer && FileExists(group))
-        LoggedShellExecute(L"open", group, nullptr, SW_SHOWNORMAL);
+        GateShellExecute(L"open", group, nullptr, SW_SHOWNORMAL);
 }
 
 // The options from sfxcmd and the command line, the steps they ask for, then
@@ -106,15 +108,19 @@ static void RunModes()
         commandLine = SkipUnquotedProgramPath(commandLine, programPath);
     OptionSteps steps = ParseOptions(false, commandLine, setupRequested, uninstallRequested);
     bool msi = GetCommandOptions().Msi;
+    // Only a run that would change the machine is previewed.
+    bool preview = PreviewRequested() && (setupRequested || uninstallRequested);
+    if (preview)
+        BeginPreview();
     // Started before the steps the options ask for, so that the warning box is logged.
     StartChangeLog(setupRequested       ? (msi ? L"msi-setup" : L"setup")
                    : uninstallRequested ? (msi ? L"msi-uninstall" : L"uninstall")
                                         : L"none",
-                   setupRequested || uninstallRequested, GetCommandLineW());
+                   preview, GetCommandLineW());
     TakeOptionSteps(steps);
 
     // A preview changes nothing, and setup is nothing but changes: it does not run.
-    if (setupRequested && PreviewRun()) {
+    if (setupRequested && preview) {
         LogNote(L"ZORVEX_PREVIEW=1: setup is not previewed and changes nothing");
         SetRunResult(L"stopped");
         setupRequested = false;

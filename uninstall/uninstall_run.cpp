@@ -8,11 +8,12 @@
 #include <memory>
 #include <new>
 
-#include "common/base/environment.h"
+#include "common/base/array.h"
 #include "common/base/change_log.h"
 #include "common/base/exclusive_file.h"
 #include "common/base/file.h"
-#include "common/base/long_path.h"
+#include "common/base/gate.h"
+#include "common/base/identity.h"
 #include "common/base/module.h"
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
@@ -56,117 +57,121 @@ static void LogSkippedLine(const char* line, size_t length, bool whole, size_t f
     LogListVerdict(ListVerdict::SkippedDamaged, n > 0 ? converted : L"");
 }
 
-// A listed folder that stays and was just seen to be a plain folder is one of
-// the checked folders of the entries below it, which mostly follow it.
-static void KeepCheckedFolder(const wchar_t* entry, CheckedFolders& checked)
-{
-    size_t end = wcslen(entry);
-    if (end + 1 >= kMaxPathChars || end < checked.length)
-        return;
-    wmemcpy(checked.path + checked.length, entry + checked.length, end - checked.length);
-    checked.path[end] = L'\\';
-    checked.length = end + 1;
-}
-
-// Renames a file in use to a free numbered name, when it can, and schedules it
-// for deletion at the next restart.
-static void ScheduleForRestart(const wchar_t* entry)
-{
-    wchar_t temporary[kMaxPathChars];
-    bool named = false;
-    for (unsigned n = 0; n < 1000; n++) {
-        // A cut name would name another file: the entry then keeps its own.
-        named = FormatString(temporary, kMaxPathChars, L"%s.%u.tmp", entry, n) >= 0;
-        if (!named || LoggedGetFileAttributes(temporary) == INVALID_FILE_ATTRIBUTES)
-            break;
-    }
-    const wchar_t* name = named && LoggedMoveFile(entry, temporary) ? temporary : entry;
-    LoggedMoveFileEx(name, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    LogListVerdict(name == temporary ? ListVerdict::RenamedAndScheduled : ListVerdict::Scheduled, entry);
-}
-
 // What the deletion passes know of one list line. The passes after the first
 // exist only to remove folders whose contents went meanwhile, so a settled line
 // is not looked at again, and a file in use is scheduled once, not once a pass.
 enum LineState : uint8_t {
     kLineOpen = 0,     // to be worked on in the next pass
     kLineSettled = 1,  // removed, found missing, scheduled, left to the end of the run, or naming nothing
-    kLineFolder = 2,   // a folder that still held something; its attributes are cleared already
+    kLineFolder = 2,   // a folder that still held something
+    kLineLeft = 3,     // could not be removed and is not scheduled: left at the end
 };
 
-static void LogFolderVerdict(bool removed, uint8_t state, const wchar_t* entry)
+// What a removal through the gate checks: the entry's final path is the one its
+// spelling gives below the install folder's final path (no link on the way),
+// or, once a look at each folder on the way found none, any path below it (a
+// short name, a name the list spells with a trailing dot).
+struct EntryCheck {
+    const wchar_t* FolderFinal;
+    wchar_t Expected[kMaxPathChars];
+    bool Spelled;  // Expected holds the final path the spelling gives
+};
+
+static GateCheck CheckOf(const EntryCheck& check, bool anyBelow)
 {
-    LogListVerdict(removed                   ? ListVerdict::Deleted
-                   : state == kLineSettled ? ListVerdict::Absent
-                                           : ListVerdict::NotYetRemovable,
-                   entry);
+    if (anyBelow || !check.Spelled)
+        return {nullptr, check.FolderFinal};
+    return {check.Expected, nullptr};
 }
 
-// One line of a deletion pass, whose entry passed the checks; true when the
-// entry was removed now. plainFolder: the entry is a folder that stays for a
-// later pass and that its attributes, in the only form the calls take, show to
-// be no junction or symbolic link.
-static bool RemoveEntry(const wchar_t* entry, uint8_t& state, const wchar_t* programName, bool& rebootNeeded,
-                        bool& plainFolder)
+// A removal refused, or an entry not found: a look at each folder on the way, by
+// name, tells whether the entry lies behind a link (skipped) or is missing.
+// Otherwise the entry's final path differs from its spelling for another reason
+// and is tried once more, below the install folder's final path.
+static GateAnswer RemoveThroughGate(wchar_t* entry, size_t folderLength, const EntryCheck& check,
+                                    PathVerdict& path)
 {
-    plainFolder = false;
-    if (state == kLineFolder) {
-        bool removed = LoggedRemoveDirectory(entry) != FALSE;
-        if (removed || IsAbsentError(GetLastError()))
-            state = kLineSettled;
-        LogFolderVerdict(removed, state, entry);
-        return removed;
+    path = kPathInside;
+    GateAnswer answer = GateRemove(entry, CheckOf(check, false));
+    if (answer != GateAnswer::Refused && answer != GateAnswer::Absent)
+        return answer;
+    DWORD error = GetLastError();
+    path = CheckEntryPath(entry, folderLength);
+    if (path != kPathInside || answer == GateAnswer::Absent || !check.Spelled) {
+        SetLastError(error);
+        return answer;
     }
-    // Deleted first: nearly every entry is a file that goes at once. What the
-    // entry is, is looked at only when the deletion is refused: a folder, a
-    // read-only file, a file in use. A listed link goes as a link.
-    if (LoggedDeleteFile(entry)) {
+    answer = GateRemove(entry, CheckOf(check, true));
+    if (answer == GateAnswer::Refused)
+        path = kPathThroughLink;
+    return answer;
+}
+
+// A file that cannot go now waits for the restart: moved out of the way where it
+// can be, else scheduled under its own name.
+static void HoldForRestart(const wchar_t* entry, const EntryCheck& check)
+{
+    wchar_t held[kMaxPathChars];
+    if (GateHoldForRestart(entry, CheckOf(check, true), held, kMaxPathChars) == GateAnswer::Done) {
+        LogListVerdict(ListVerdict::RenamedAndScheduled, entry);
+        return;
+    }
+    // It stays under its own name. Read-only may keep it from going at the
+    // restart too: cleared through a handle that asks for no data, which the
+    // sharing of whoever holds the file allows, and never on a file of several names.
+    DWORD attributes = GateAttributes(entry);
+    if (check.Spelled && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        GateSetAttributesOf(entry, check.Expected, 0);
+    GateScheduleAtRestart(entry);
+    LogListVerdict(ListVerdict::Scheduled, entry);
+}
+
+// One line of a deletion pass; true when the entry was removed now.
+static bool RemoveEntry(wchar_t* entry, size_t folderLength, uint8_t& state, const EntryCheck& check,
+                        const wchar_t* programName, bool& rebootNeeded)
+{
+    PathVerdict path;
+    GateAnswer answer = RemoveThroughGate(entry, folderLength, check, path);
+    if (path != kPathInside) {
+        state = kLineSettled;
+        LogListVerdict(path == kPathThroughLink ? ListVerdict::SkippedLink : ListVerdict::Absent, entry);
+        return false;
+    }
+    switch (answer) {
+    case GateAnswer::Done:
         state = kLineSettled;
         LogListVerdict(ListVerdict::Deleted, entry);
         return true;
-    }
-    DWORD error = GetLastError();
-    DWORD attributes = IsAbsentError(error) ? INVALID_FILE_ATTRIBUTES : LoggedGetFileAttributes(entry);
-    if (attributes == INVALID_FILE_ATTRIBUTES && !IsAbsentError(error))
-        error = GetLastError();
-    bool known = attributes != INVALID_FILE_ATTRIBUTES;
-    if (!known && IsAbsentError(error)) {
+    case GateAnswer::Absent:
         state = kLineSettled;
         LogListVerdict(ListVerdict::Absent, entry);
         return false;
-    }
-    // The attributes of a link may be those of its target, which lies outside
-    // and keeps them. Attributes that cannot be read may be those of a link
-    // too, so they are never cleared. Only read-only stops a removal: other
-    // attributes are cleared just on what stays, which ends as it would have.
-    bool clear = known && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                 (attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NORMAL)) != 0;
-    bool clearFirst = clear && (attributes & FILE_ATTRIBUTE_READONLY);
-    if (clearFirst)
-        LoggedSetFileAttributes(entry, 0);
-    if (known && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        // A folder that is not empty yet simply fails in this pass.
-        bool removed = LoggedRemoveDirectory(entry) != FALSE;
-        bool absent = !removed && IsAbsentError(GetLastError());
-        if (!removed && clear && !clearFirst)
-            LoggedSetFileAttributes(entry, 0);
-        state = removed || absent ? kLineSettled : kLineFolder;
-        LogFolderVerdict(removed, state, entry);
-        wchar_t longPath[kMaxPathChars];
-        plainFolder = state == kLineFolder && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                      !DifferingExtendedForm(entry, longPath);
-        return removed;
-    }
-    if (clearFirst && LoggedDeleteFile(entry)) {
+    case GateAnswer::Refused:
         state = kLineSettled;
-        LogListVerdict(ListVerdict::Deleted, entry);
-        return true;
-    }
-    LogListVerdict(ListVerdict::NotYetRemovable, entry);
-    if (!known)
+        LogListVerdict(ListVerdict::SkippedLink, entry);
         return false;
-    if (clear && !clearFirst)
-        LoggedSetFileAttributes(entry, 0);
+    case GateAnswer::NotEmpty:
+        // A folder that is not empty yet simply fails in this pass.
+        state = kLineFolder;
+        return false;
+    case GateAnswer::LinkedReadOnly:
+        state = kLineLeft;
+        return false;
+    case GateAnswer::InUse:
+    case GateAnswer::Failed:
+        break;
+    }
+    // A folder that would not go is tried again in the next pass, and left if it
+    // never goes; what cannot even be looked at is left.
+    DWORD attributes = GateAttributes(entry);
+    if (state == kLineFolder || (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))) {
+        state = kLineFolder;
+        return false;
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        state = kLineLeft;
+        return false;
+    }
     state = kLineSettled;
     // The program and the list are in use by this run; the batch file and the
     // end of the run remove them.
@@ -176,7 +181,7 @@ static bool RemoveEntry(const wchar_t* entry, uint8_t& state, const wchar_t* pro
         return false;
     }
     rebootNeeded = true;
-    ScheduleForRestart(entry);
+    HoldForRestart(entry, check);
     return false;
 }
 
@@ -191,59 +196,61 @@ static size_t CountListLines(ListReader& list)
     return count;
 }
 
+// The entries that stayed although nothing waits for the restart: folders that
+// never emptied, files that could not go. True when there were any.
+static bool LogEntriesLeft(ListReader& list, wchar_t* entry, size_t folderLength, const Array<uint8_t>& record)
+{
+    RewindList(list);
+    char line[kListLineBytes];
+    size_t length;
+    bool whole;
+    bool any = false;
+    for (uint64_t index = 0; ReadListLine(list, line, kListLineBytes, length, whole); index++) {
+        if (index >= record.Count || (record[index] != kLineFolder && record[index] != kLineLeft) || !whole ||
+            !EntryFromLine(line, length, entry, folderLength))
+            continue;
+        LogListVerdict(ListVerdict::Left, entry);
+        any = true;
+    }
+    return any;
+}
+
 // Passes over the list until one removes nothing, so that a folder listed before
 // its files goes in a later pass. entry holds the install folder with its
-// trailing separator. True when a file was left for the next restart.
-static bool DeletionPasses(ListReader& list, wchar_t* entry, const wchar_t* programName)
+// trailing separator, whose final path is folderFinal.
+static void DeletionPasses(ListReader& list, wchar_t* entry, const wchar_t* folderFinal, const wchar_t* programName,
+                           bool& rebootNeeded, bool& filesLeft)
 {
     size_t folderLength = wcslen(entry);
-    size_t lineCount = CountListLines(list);
-    // A byte a line. Without the memory for it every line is worked on in every
-    // pass: slower, and a file in use is scheduled again each pass.
-    std::unique_ptr<uint8_t[]> record(new (std::nothrow) uint8_t[lineCount > 0 ? lineCount : 1]());
-    CheckedFolders checked;
-    wmemcpy(checked.path, entry, folderLength);
-    bool rebootNeeded = false;
+    // A byte a line.
+    Array<uint8_t> record(CountListLines(list));
+    memset(record.Data, 0, static_cast<size_t>(record.Count));
+    EntryCheck check;
+    check.FolderFinal = folderFinal;
     char line[kListLineBytes];
     for (;;) {
         RewindList(list);
-        checked.length = folderLength;
         unsigned removed = 0;
         size_t length;
         bool whole;
-        for (size_t index = 0; ReadListLine(list, line, kListLineBytes, length, whole); index++) {
+        for (uint64_t index = 0; ReadListLine(list, line, kListLineBytes, length, whole); index++) {
             uint8_t unrecorded = kLineOpen;
-            uint8_t& state = record && index < lineCount ? record[index] : unrecorded;
-            if (state == kLineSettled)
+            uint8_t& state = index < record.Count ? record[index] : unrecorded;
+            if (state == kLineSettled || state == kLineLeft)
                 continue;
             if (!whole || !EntryFromLine(line, length, entry, folderLength)) {
                 state = kLineSettled;
                 LogSkippedLine(line, length, whole, folderLength);
                 continue;
             }
-            PathVerdict path = CheckEntryPath(entry, folderLength, checked);
-            if (path != kPathInside) {
-                state = kLineSettled;
-                LogListVerdict(path == kPathThroughLink ? ListVerdict::SkippedLink : ListVerdict::Absent, entry);
-                continue;
-            }
-            bool plainFolder;
-            if (RemoveEntry(entry, state, programName, rebootNeeded, plainFolder)) {
+            check.Spelled = ExpectedFinalPath(folderFinal, entry + folderLength, check.Expected, kMaxPathChars);
+            if (RemoveEntry(entry, folderLength, state, check, programName, rebootNeeded))
                 removed++;
-                // The plain form of a name ending in a dot or blank names another
-                // entry ("a." is "a"), and what went may have been that one: the
-                // next pass looks at the line again, as it did before lines were
-                // remembered, and finds it gone or removes it.
-                wchar_t longPath[kMaxPathChars];
-                if (DifferingExtendedForm(entry, longPath))
-                    state = kLineOpen;
-            } else if (plainFolder) {
-                KeepCheckedFolder(entry, checked);
-            }
         }
         if (removed == 0)
-            return rebootNeeded;
+            break;
     }
+    filesLeft = LogEntriesLeft(list, entry, folderLength, record);
 }
 
 // The conversion of WriteBatchLine; the byte count, or -1 when a character has
@@ -264,8 +271,6 @@ bool WriteBatchLine(File& stream, const wchar_t* text)
     if (count == 0)
         return true;
     LogBatchText(text);
-    if (ChangesWithheld())
-        return true;
     // Up to three bytes for one UTF-16 unit, whatever the OEM code page is.
     if (count > (INT_MAX - 4) / 3)
         return false;
@@ -314,7 +319,7 @@ static bool WriteFormattedLine(File& batch, const wchar_t* format, const wchar_t
 
 bool MakeBatchSecurity(ScopedLocalMem& descriptor)
 {
-    return MakeOwnerOnlySecurity(descriptor);
+    return MakeProtectedSecurity(descriptor);
 }
 
 bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, bool silent, wchar_t* batchPath,
@@ -326,11 +331,12 @@ bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, boo
         return false;
     // Unless closed after its last line, File deletes the batch file again
     // through its handle.
+    ScopedFileHandle made;
     File batch;
-    if (ChangesWithheld() ? !AppendString(batchPath, L"Uninstall_Zvx.Bat", capacity)
-                          : !CreateExclusiveFile(batch, batchPath, length, capacity, L"Uninstall_Zvx", L".Bat"))
+    if (!GateCreateNew(batchPath, length, capacity, L"Uninstall_Zvx", L".Bat",
+                       kNewOtherNames | kNewProtected | kNewFolderPlain, made) ||
+        !batch.Adopt(made, batchPath))
         return false;
-    LogChange("file-write", ChangesWithheld() ? kOutcomePreview : 0, batchPath);
     wchar_t program[kBatchPathChars];
     wchar_t folder[kBatchPathChars];
     wchar_t self[kBatchPathChars];
@@ -345,26 +351,30 @@ bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, boo
     if (!silent)
         whole = whole && WriteFormattedLine(batch, L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
     whole = whole && WriteFormattedLine(batch, L"del \"%s\"\r\n", self);
-    return whole && (ChangesWithheld() || batch.Close());
+    return whole && batch.Close();
 }
 
-// Starts the batch file hidden through the command interpreter and does not wait.
-static void StartBatch(const wchar_t* batchPath)
+// Starts the batch file hidden through the system folder's command interpreter
+// and does not wait. Not the one COMSPEC names: a variable of the user's own
+// environment overrides the machine's, and an elevated run started from the
+// user's session inherits it.
+static bool StartBatch(const wchar_t* batchPath)
 {
-    wchar_t comspec[kMaxPathChars];
-    if (!ReadEnvironmentVariable(L"COMSPEC", comspec, kMaxPathChars) || comspec[0] == 0)
-        return;
+    wchar_t interpreter[kMaxPathChars];
+    UINT length = GetSystemDirectoryW(interpreter, kMaxPathChars);
+    if (length == 0 || length >= kMaxPathChars || !JoinPath(interpreter, L"cmd.exe", interpreter, kMaxPathChars))
+        return false;
     // The interpreter is named as the application too, and quoted when it holds
-    // a blank, so that a value with blanks cannot start another program. /s with
-    // the path in a second pair of quotes keeps the path whole whatever it holds
-    // (cmd's own rule strips the quotes of "R&D (x)" and splits at the &), and
-    // /d runs no AutoRun command of the registry first, and /v:off keeps a '!' in
-    // the path a '!' where the registry turns delayed expansion on.
-    const wchar_t* format = wcschr(comspec, L' ') != nullptr ? L"\"%s\" /d /v:off /s /c \"\"%s\"\""
-                                                              : L"%s /d /v:off /s /c \"\"%s\"\"";
+    // a blank, so that its path cannot start another program. /s with the path
+    // in a second pair of quotes keeps the path whole whatever it holds (cmd's
+    // own rule strips the quotes of "R&D (x)" and splits at the &), /d runs no
+    // AutoRun command of the registry first, and /v:off keeps a '!' in the path
+    // a '!' where the registry turns delayed expansion on.
+    const wchar_t* format = wcschr(interpreter, L' ') != nullptr ? L"\"%s\" /d /v:off /s /c \"\"%s\"\""
+                                                                  : L"%s /d /v:off /s /c \"\"%s\"\"";
     wchar_t commandLine[2 * kMaxPathChars + 32];
-    if (FormatString(commandLine, sizeof commandLine / sizeof commandLine[0], format, comspec, batchPath) < 0)
-        return;
+    if (FormatString(commandLine, sizeof commandLine / sizeof commandLine[0], format, interpreter, batchPath) < 0)
+        return false;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -373,10 +383,11 @@ static void StartBatch(const wchar_t* batchPath)
     // install folder, which the batch file removes.
     SetCurrentDirectoryW(L"..");
     PROCESS_INFORMATION process = {};
-    if (LoggedCreateProcess(comspec, commandLine, TRUE, &startup, &process)) {
-        ScopedHandle processHandle(process.hProcess);
-        ScopedHandle threadHandle(process.hThread);
-    }
+    if (!GateCreateProcess(interpreter, commandLine, TRUE, &startup, &process))
+        return false;
+    ScopedHandle processHandle(process.hProcess);
+    ScopedHandle threadHandle(process.hThread);
+    return true;
 }
 
 void RunUninstall()
@@ -428,14 +439,21 @@ void RunUninstall()
 
     // Only the help viewer's own index files: a link of that name, or a name that
     // leads anywhere but into this folder, is left alone.
+    wchar_t folderFinal[kMaxPathChars];
+    bool haveFinal = FinalPathIn(entry, L"", folderFinal, kMaxPathChars);
     for (const wchar_t* helpIndex : {L"zorvex.gid", L"zorvex.fts"}) {
         wchar_t path[kMaxPathChars];
         wchar_t expected[kMaxPathChars];
-        if (JoinPath(entry, helpIndex, path, kMaxPathChars) && FinalPathIn(entry, helpIndex, expected, kMaxPathChars))
-            RemovePlainFile(path, expected);
+        if (haveFinal && JoinPath(entry, helpIndex, path, kMaxPathChars) &&
+            JoinPath(folderFinal, helpIndex, expected, kMaxPathChars))
+            GateRemove(path, {expected, nullptr});
     }
-    bool rebootNeeded = DeletionPasses(list, entry, NamePart(programPath));
-    bool filesLeft = EndListVerdicts();
+    // Without the folder's own final path no entry could be checked.
+    bool rebootNeeded = false;
+    bool filesLeft = false;
+    if (haveFinal)
+        DeletionPasses(list, entry, folderFinal, NamePart(programPath), rebootNeeded, filesLeft);
+    GateEndHolding();
     list.file.Close();
     RemoveFile(kListName);
 
@@ -443,14 +461,19 @@ void RunUninstall()
     DWORD length = GetCurrentDirectoryW(kMaxPathChars, folderPath);
     if (length == 0 || length >= kMaxPathChars)
         return SetRunResult(L"stopped");
-    SetRunResult(rebootNeeded ? L"restart-required" : filesLeft ? L"files-left" : L"ok");
+    if (!haveFinal)
+        SetRunResult(L"files-left");
     if (rebootNeeded && !options.Silent) {
         ShowMessageBox(nullptr, rebootText, caption, MB_ICONINFORMATION | MB_SETFOREGROUND);
         if (CompareNoCase(NamePart(folderPath), L"Zorvex") == 0)
-            LoggedMoveFileEx(folderPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+            GateScheduleAtRestart(folderPath);
     }
 
+    // Without its batch file the program and the folder stay: the run did not do
+    // all it set out to do, whatever else went.
     wchar_t batchPath[kMaxPathChars];
-    if (SelfRemovalBatch(programPath, folderPath, options.Silent, batchPath, kMaxPathChars))
-        StartBatch(batchPath);
+    if (!SelfRemovalBatch(programPath, folderPath, options.Silent, batchPath, kMaxPathChars) ||
+        !StartBatch(batchPath))
+        SetRunResult(L"batch-failed");
+    SetRunResult(rebootNeeded ? L"restart-required" : filesLeft ? L"files-left" : L"ok");
 }

@@ -1,41 +1,52 @@
 #include "common/base/exclusive_file.h"
 
+#include <aclapi.h>
 #include <ntsecapi.h>
 #include <sddl.h>
 
 #include <cwchar>
 
-#include "common/base/file.h"
+#include "common/base/long_path.h"
+#include "common/base/paths.h"
 #include "common/base/strings.h"
 
-// The running user's SID as text, for LocalFree.
-static bool UserSidText(ScopedLocalMem& text)
+// The running user, as TOKEN_USER with the SID it points to behind it.
+struct TokenUserBuffer {
+    alignas(TOKEN_USER) BYTE Bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    PSID Sid() { return reinterpret_cast<TOKEN_USER*>(Bytes)->User.Sid; }
+};
+
+static bool ReadTokenUser(TokenUserBuffer& user, bool& elevated)
 {
     ScopedHandle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
         return false;
-    // TOKEN_USER with the SID it points to behind it.
-    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
-    if (!GetTokenInformation(token.Get(), TokenUser, user, sizeof user, &size))
+    if (!GetTokenInformation(token.Get(), TokenUser, user.Bytes, sizeof user.Bytes, &size))
         return false;
-    wchar_t* sid = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid))
-        return false;
-    text.Reset(sid);
+    TOKEN_ELEVATION elevation = {};
+    elevated = GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+               elevation.TokenIsElevated != 0;
     return true;
 }
 
-bool MakeOwnerOnlySecurity(ScopedLocalMem& descriptor)
+bool MakeProtectedSecurity(ScopedLocalMem& descriptor)
 {
-    ScopedLocalMem sid;
-    if (!UserSidText(sid))
+    TokenUserBuffer user;
+    bool elevated = false;
+    if (!ReadTokenUser(user, elevated))
         return false;
+    wchar_t* sidText = nullptr;
+    if (!ConvertSidToStringSidW(user.Sid(), &sidText))
+        return false;
+    ScopedLocalMem sid(sidText);
     // Protected, so that nothing inherited from a shared temporary folder lets
-    // another user change what runs elevated.
-    wchar_t text[320];
-    if (FormatString(text, sizeof text / sizeof text[0], L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;%s)",
-                     static_cast<const wchar_t*>(sid.Get())) < 0)
+    // another user in. OWNER RIGHTS takes the owner's implicit right to rewrite
+    // the DACL. The label only where the token is elevated: a lower process may
+    // not give an object a label above its own.
+    wchar_t text[400];
+    if (FormatString(text, sizeof text / sizeof text[0], L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;%s)(A;;RC;;;OW)%s",
+                     sidText, elevated ? L"S:(ML;;NW;;;HI)" : L"") < 0)
         return false;
     PSECURITY_DESCRIPTOR made = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &made, nullptr))
@@ -44,50 +55,69 @@ bool MakeOwnerOnlySecurity(ScopedLocalMem& descriptor)
     return true;
 }
 
-// Without the "\\?\" of GetFinalPathNameByHandleW, and "\\?\UNC\" as "\\".
-static const wchar_t* WithoutVerbatimPrefix(const wchar_t* path, wchar_t* buffer, size_t capacity)
+// Rights that let their holder change a file, its attributes or its descriptor,
+// or delete it.
+constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
+                                      FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                                      GENERIC_ALL | MAXIMUM_ALLOWED;
+
+static bool IsTrustedSid(PSID sid, PSID user)
 {
-    if (wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0) {
-        if (FormatString(buffer, capacity, L"\\\\%s", path + 8) < 0)
-            return nullptr;
-        return buffer;
+    return EqualSid(sid, user) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+           IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
+}
+
+bool DescriptorKeepsOthersOut(PSECURITY_DESCRIPTOR descriptor, PSID user)
+{
+    PSID owner = nullptr;
+    BOOL ownerDefaulted = FALSE;
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted) || owner == nullptr ||
+        !IsTrustedSid(owner, user))
+        return false;
+    BOOL present = FALSE;
+    BOOL daclDefaulted = FALSE;
+    PACL dacl = nullptr;
+    // No DACL at all lets everyone do everything.
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &daclDefaulted) || !present || dacl == nullptr)
+        return false;
+    for (DWORD i = 0; i < dacl->AceCount; i++) {
+        void* entry = nullptr;
+        if (!GetAce(dacl, i, &entry))
+            return false;
+        auto* header = static_cast<ACE_HEADER*>(entry);
+        // Entries only for what is made inside (a folder's) do not apply to the file.
+        if (header->AceFlags & INHERIT_ONLY_ACE)
+            continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            // Deny entries only take rights away; any other kind that may allow
+            // something is not understood here, and counts against the file.
+            if (header->AceType == ACCESS_DENIED_ACE_TYPE || header->AceType == SYSTEM_MANDATORY_LABEL_ACE_TYPE ||
+                header->AceType == SYSTEM_AUDIT_ACE_TYPE)
+                continue;
+            return false;
+        }
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        PSID sid = &allowed->SidStart;
+        if ((allowed->Mask & kChangeRights) == 0 || IsTrustedSid(sid, user) ||
+            IsWellKnownSid(sid, WinCreatorOwnerRightsSid))
+            continue;
+        return false;
     }
-    return wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path;
+    return true;
 }
 
-bool IsRequestedFile(const BY_HANDLE_FILE_INFORMATION& info, const wchar_t* finalPath, const wchar_t* requestedPath)
+bool HandleKeepsOthersOut(HANDLE handle)
 {
-    if (info.nNumberOfLinks != 1 || (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+    TokenUserBuffer user;
+    bool elevated = false;
+    if (!ReadTokenUser(user, elevated))
         return false;
-    wchar_t finalBuffer[kMaxPathChars];
-    wchar_t requestedBuffer[kMaxPathChars];
-    const wchar_t* a = WithoutVerbatimPrefix(finalPath, finalBuffer, kMaxPathChars);
-    const wchar_t* b = WithoutVerbatimPrefix(requestedPath, requestedBuffer, kMaxPathChars);
-    return a != nullptr && b != nullptr && CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
-}
-
-// Whether the file open in file is the plain file at its name with no other
-// link. Through a junction or link among the folders it would lie elsewhere; the
-// name is compared in its long form, as a temporary folder may be given short.
-static bool IsFileAsNamed(const File& file)
-{
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file.NativeHandle(), &info))
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                        nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
-    wchar_t finalPath[kMaxPathChars];
-    DWORD length = GetFinalPathNameByHandleW(file.NativeHandle(), finalPath, kMaxPathChars,
-                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0 || length >= kMaxPathChars)
-        return false;
-    wchar_t fullPath[kMaxPathChars];
-    length = GetFullPathNameW(file.Name(), kMaxPathChars, fullPath, nullptr);
-    if (length == 0 || length >= kMaxPathChars)
-        return false;
-    wchar_t longPath[kMaxPathChars];
-    length = GetLongPathNameW(fullPath, longPath, kMaxPathChars);
-    if (length == 0 || length >= kMaxPathChars)
-        return false;
-    return IsRequestedFile(info, finalPath, longPath);
+    ScopedLocalMem owned(descriptor);
+    return DescriptorKeepsOthersOut(descriptor, user.Sid());
 }
 
 static bool UnpredictableName(wchar_t* name, size_t capacity, const wchar_t* base, const wchar_t* extension)
@@ -105,40 +135,44 @@ static bool UnpredictableName(wchar_t* name, size_t capacity, const wchar_t* bas
     return FormatString(name, capacity, L"%s_%s%s", base, digits, extension) >= 0;
 }
 
-// Answers of an exclusive create that something stands at the name: a file, a
-// link (dangling too), a folder, or a file on its way out.
-static bool IsNameTaken(DWORD error)
+bool ExclusiveName(wchar_t* path, size_t folderLength, size_t capacity, const wchar_t* base,
+                   const wchar_t* extension, int attempt)
 {
-    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
+    constexpr size_t kNameChars = 300;
+    wchar_t name[kNameChars];
+    if (attempt == 0 ? FormatString(name, kNameChars, L"%s%s", base, extension) < 0
+                     : !UnpredictableName(name, kNameChars, base, extension))
+        return false;
+    if (folderLength >= capacity)
+        return false;
+    path[folderLength] = 0;
+    return AppendString(path, name, capacity);
 }
 
-// When something stands at the file's own name: the names tried after it.
-constexpr int kUnpredictableNames = 4;
-constexpr size_t kNameChars = 64;
-
-bool CreateExclusiveFile(File& file, wchar_t* path, size_t folderLength, size_t capacity, const wchar_t* base,
-                         const wchar_t* extension)
+bool CreateNewFile(const wchar_t* path, DWORD access, const SECURITY_ATTRIBUTES* security, ScopedFileHandle& file)
 {
-    ScopedLocalMem descriptor;
-    if (!MakeOwnerOnlySecurity(descriptor))
-        return false;
-    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.Get(), FALSE};
-    for (int attempt = 0; attempt <= kUnpredictableNames; attempt++) {
-        wchar_t name[kNameChars];
-        if (attempt == 0) {
-            if (FormatString(name, kNameChars, L"%s%s", base, extension) < 0)
-                return false;
-        } else if (!UnpredictableName(name, kNameChars, base, extension)) {
+    auto* attributes = const_cast<SECURITY_ATTRIBUTES*>(security);
+    constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    // The plain form drops a trailing dot or blank and would make the sibling.
+    size_t length = wcslen(path);
+    if (length > 0 && (path[length - 1] == L'.' || path[length - 1] == L' ')) {
+        wchar_t longPath[kMaxPathChars];
+        if (!ToExtendedLengthPath(path, longPath, kMaxPathChars)) {
+            SetLastError(ERROR_INVALID_NAME);
             return false;
         }
-        path[folderLength] = 0;
-        if (!AppendString(path, name, capacity))
-            return false;
-        // One that is not as named is deleted through its handle when file goes.
-        if (file.CreateNew(path, &security))
-            return IsFileAsNamed(file);
-        if (!IsNameTaken(GetLastError()))
-            return false;
+        file.Reset(CreateFileW(longPath, access, 0, attributes, CREATE_NEW, kFlags, nullptr));
+        return file.Valid();
     }
-    return false;
+    wchar_t retry[kMaxPathChars];
+    const wchar_t* used;
+    return WithExtendedRetry(path, retry, used, [&](const wchar_t* form) {
+        file.Reset(CreateFileW(form, access, 0, attributes, CREATE_NEW, kFlags, nullptr));
+        return file.Valid();
+    });
+}
+
+bool IsNameTaken(DWORD error)
+{
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
 }

@@ -30,9 +30,3 @@ bool HasWildcards(const wchar_t* path);
 
 // The "\\?\" form of a path, for the one retry of a failed file-system call.
 bool ToExtendedLengthPath(const wchar_t* source, wchar_t* dest, size_t capacity);
-
-// The product's settings folder: HKCU\Software\Zorvex\Paths\AppData when it names
-// an existing path, else %APPDATA%\Zorvex (made when create), else the program's folder.
-void LocateSettingsFolder(wchar_t* dest, size_t capacity, bool create);
-// %APPDATA%\Zorvex; true when it exists (or, with create, was made).
-bool LocateAppDataFolder(wchar_t* dest, size_t capacity, bool create);

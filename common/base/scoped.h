@@ -6,6 +6,9 @@
 #include <objbase.h>
 #include <ole2.h>
 
+// Closing keeps the thread's last error: an opener that fails after it got a
+// handle returns with the error of the call that failed, not of the close, and
+// an owner can be moved out of the function that opened it.
 template <class H, class Traits>
 class ScopedHandleOf {
 public:
@@ -14,6 +17,13 @@ public:
     ~ScopedHandleOf() { Reset(); }
     ScopedHandleOf(const ScopedHandleOf&) = delete;
     ScopedHandleOf& operator=(const ScopedHandleOf&) = delete;
+    ScopedHandleOf(ScopedHandleOf&& other) noexcept : handle_(other.Release()) {}
+    ScopedHandleOf& operator=(ScopedHandleOf&& other) noexcept
+    {
+        if (this != &other)
+            Reset(other.Release());
+        return *this;
+    }
 
     H Get() const { return handle_; }
     bool Valid() const { return handle_ != Traits::Invalid(); }
@@ -27,10 +37,14 @@ public:
     }
     void Reset(H h = Traits::Invalid())
     {
-        if (Valid())
+        if (Valid()) {
+            DWORD error = GetLastError();
             Traits::Close(handle_);
+            SetLastError(error);
+        }
         handle_ = h;
     }
+    // Hands the handle over without closing it.
     H Release()
     {
         H h = handle_;

@@ -6,13 +6,15 @@
 #include <cwchar>
 
 #include "common/base/array.h"
-#include "common/base/change_log.h"
+#include "common/base/gate.h"
+#include "common/base/identity.h"
 #include "common/base/errors.h"
 #include "common/base/file.h"
 #include "common/base/heapsort.h"
 #include "common/base/long_path.h"
 #include "common/base/module.h"
 #include "common/base/paths.h"
+#include "common/base/settings_folder.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
 #include "common/settings/setting_entries.h"
@@ -221,14 +223,19 @@ void LoadSettingsFile()
     LoadGlobalFlags();
 }
 
+// The file's own flags, read and written back as the store reads and writes a
+// number of the null root's key Global: a missing entry is 1, any other value
+// counts as the number its digits give.
 void LoadGlobalFlags()
 {
-    static const wchar_t* const kNames[] = {L"AppData", L"Integration", L"SaveSettings"};
+    static const wchar_t* const kNames[] = {L"Global\\AppData", L"Global\\Integration", L"Global\\SaveSettings"};
     bool* flags[] = {&gFlags.AppData, &gFlags.Integration, &gFlags.SaveSettings};
+    for (int i = 0; i < 3; i++) {
+        const wchar_t* value = FindEntryValue(kNames[i]);
+        *flags[i] = value == nullptr || static_cast<uint32_t>(ParseInt(value)) != 0;
+    }
     for (int i = 0; i < 3; i++)
-        *flags[i] = ReadInt(nullptr, L"Global", kNames[i], 1) != 0;
-    for (int i = 0; i < 3; i++)
-        WriteInt(nullptr, L"Global", kNames[i], *flags[i] ? 1 : 0);
+        SetEntry(kNames[i], *flags[i] ? L"1" : L"0", EntryKind::Plain);
 }
 
 void FailSettingsSaveWrite(int writesBeforeFailure)
@@ -267,19 +274,8 @@ enum class OldFile {
 
 }  // namespace
 
-// The temporary file takes the old file's attributes through its handle.
-static bool GiveAttributes(File& file, DWORD attributes)
-{
-    if (attributes == 0)
-        return true;
-    FILE_BASIC_INFO info = {};
-    info.FileAttributes = attributes;
-    return SetFileInformationByHandle(file.NativeHandle(), FileBasicInfo, &info, sizeof info) != FALSE;
-}
-
-// Writes the sorted entries to temp with the given attributes; false (and no file
-// left behind) when any write, the attributes or the close failed.
-static bool WriteEntries(const wchar_t* temp, DWORD attributes)
+// Writes the sorted entries into file; false when any write failed.
+static bool WriteEntries(File& file)
 {
     Array<SettingEntry*> sorted;
     for (SettingEntry* entry = gHead; entry != nullptr; entry = entry->next) {
@@ -287,14 +283,6 @@ static bool WriteEntries(const wchar_t* temp, DWORD attributes)
         sorted[sorted.Count - 1] = entry;
     }
     HeapSort(sorted.Data, static_cast<size_t>(sorted.Count), sizeof(SettingEntry*), CompareEntryNames);
-
-    File file;
-    if (!file.Create(temp, kCreateShareRead))
-        return false;
-    // A file that is still open when its object goes is deleted: every early
-    // return below leaves nothing behind.
-    if (!GiveAttributes(file, attributes))
-        return false;
     static const wchar_t kByteOrderMark[] = {0xFEFF, 0};
     if (!WritePiece(file, kByteOrderMark))
         return false;
@@ -306,123 +294,88 @@ static bool WriteEntries(const wchar_t* temp, DWORD attributes)
             !WritePiece(file, entry->value) || !WritePiece(file, close) || !WritePiece(file, L"\r\n"))
             return false;
     }
-    if (!file.Close()) {
-        RemoveFile(temp);
-        return false;
-    }
     return true;
 }
 
-// The file itself is opened, not what a link of that name leads to; its folder
-// is opened as the path reaches it, through any link.
-static HANDLE OpenForInspection(const wchar_t* path, bool folder)
+// Opens the file at path itself, not what a link of that name leads to, sharing
+// everything so that its replacement can take the name.
+static HANDLE OpenForInspection(const wchar_t* path)
 {
-    DWORD flags = folder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_FLAG_OPEN_REPARSE_POINT;
     DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE handle = INVALID_HANDLE_VALUE;
     wchar_t retry[kMaxPathChars];
     const wchar_t* used;
     WithExtendedRetry(path, retry, used, [&](const wchar_t* form) {
-        handle = CreateFileW(form, FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
+        handle = CreateFileW(form, FILE_READ_ATTRIBUTES | READ_CONTROL, share, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         return handle != INVALID_HANDLE_VALUE;
     });
     return handle;
 }
 
-static bool FinalPath(HANDLE handle, wchar_t* path, size_t capacity)
-{
-    DWORD length = GetFinalPathNameByHandleW(handle, path, static_cast<DWORD>(capacity),
-                                             FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
-    return length > 0 && length < capacity;
-}
-
-// Whether the opened file is the entry path names in the folder the path names:
-// a link that the attributes do not show (a redirected name, or under Wine a
-// symbolic link to a file, which looks like a plain one) leads elsewhere.
-// Comparing with the folder's own final path lets short names, mapped drives
-// and a redirected folder above the file pass.
-static bool IsNamedEntry(HANDLE file, const wchar_t* path)
-{
-    wchar_t folderPath[kMaxPathChars];
-    if (!FolderPart(path, folderPath, kMaxPathChars) || folderPath[0] == 0)
-        return false;
-    ScopedFileHandle folder(OpenForInspection(folderPath, true));
-    wchar_t expected[kMaxPathChars];
-    wchar_t actual[kMaxPathChars];
-    if (!folder.Valid() || !FinalPath(folder.Get(), expected, kMaxPathChars) ||
-        !JoinPath(expected, NamePart(path), expected, kMaxPathChars) || !FinalPath(file, actual, kMaxPathChars))
-        return false;
-    return CompareStringOrdinal(expected, -1, actual, -1, TRUE) == CSTR_EQUAL;
-}
-
-static OldFile InspectOldFile(const wchar_t* path, DWORD& attributes)
+// What stands at the settings file's path, through old: a link that the
+// attributes do not show (a redirected name, or under Wine a symbolic link to a
+// file, which looks like a plain one) leads elsewhere, so the file must be the
+// entry of that name in the folder the path names. Comparing with the folder's
+// own final path lets short names, mapped drives and a redirected folder above
+// the file pass.
+static OldFile InspectOldFile(const wchar_t* path, ScopedFileHandle& old, DWORD& attributes)
 {
     attributes = 0;
-    ScopedFileHandle file(OpenForInspection(path, false));
-    if (!file.Valid())
+    old.Reset(OpenForInspection(path));
+    if (!old)
         return GetLastError() == ERROR_FILE_NOT_FOUND ? OldFile::Missing : OldFile::LeaveAlone;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file.Get(), &info))
-        return OldFile::LeaveAlone;
+    HandleFacts facts;
+    wchar_t folder[kMaxPathChars];
+    wchar_t expected[kMaxPathChars];
     // Read-only is the user's way of keeping the file as it is. Through a link
     // the program, which may run elevated, must neither write nor delete: the
     // link's target could be any file.
     const DWORD refused = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-    if ((info.dwFileAttributes & refused) != 0 || info.nNumberOfLinks != 1 || !IsNamedEntry(file.Get(), path))
+    if (!LookThroughHandle(old.Get(), facts) || (facts.Attributes & refused) != 0 ||
+        !FolderPart(path, folder, kMaxPathChars) || folder[0] == 0 ||
+        !FinalPathIn(folder, NamePart(path), expected, kMaxPathChars) ||
+        !IsPlainFileNamed(old.Get(), facts, expected))
         return OldFile::LeaveAlone;
-    attributes = info.dwFileAttributes & kCarriedAttributes;
+    attributes = facts.Attributes & kCarriedAttributes;
     return OldFile::Plain;
 }
 
-// The error of the replacement, 0 when the file was replaced.
-static DWORD ReplaceOldFile(const wchar_t* temp, const wchar_t* path)
-{
-    return LoggedReplaceFile(path, temp) ? 0 : GetLastError();
-}
-
-// The new file takes a name nothing stands at (a first save, or the old file
-// already gone); it never replaces anything.
-static bool MoveToFreeName(const wchar_t* temp, const wchar_t* path)
-{
-    return LoggedMoveFileEx(temp, path, MOVEFILE_WRITE_THROUGH) != FALSE;
-}
-
 // The old file is replaced only by a complete new one, so that a full disk or a
-// failing device never leaves the user with a cut or empty settings file; the
-// replacement keeps the old file's attributes and security descriptor.
+// failing device never leaves the user with a cut or empty settings file. The
+// new one is made beside it, never through what stands at its temporary name,
+// and written, given the old one's attributes and DACL, and renamed over it
+// through its own handle.
 bool SaveSettingsFile()
 {
     if (!gFileLoaded || !gFlags.SaveSettings || gReadShort)
         return false;
     DWORD attributes = 0;
-    OldFile old = InspectOldFile(gPath, attributes);
-    if (old == OldFile::LeaveAlone)
+    ScopedFileHandle old;
+    OldFile state = InspectOldFile(gPath, old, attributes);
+    if (state == OldFile::LeaveAlone)
         return false;
-    if (ChangesWithheld()) {
-        LogChange("file-write", kOutcomePreview, gPath);
-        return true;
-    }
     wchar_t temp[kMaxPathChars];
-    if (!CopyString(temp, gPath, kMaxPathChars) || !AppendString(temp, kTempSuffix, kMaxPathChars))
+    if (!CopyString(temp, gPath, kMaxPathChars))
         return false;
-    if (!WriteEntries(temp, attributes))
+    size_t folderLength = static_cast<size_t>(NamePart(temp) - temp);
+    ScopedFileHandle made;
+    if (!GateCreateNew(temp, folderLength, kMaxPathChars, NamePart(gPath), kTempSuffix, kNewOtherNames, made))
         return false;
-    if (old == OldFile::Missing) {
-        if (MoveToFreeName(temp, gPath))
-            return true;
-        RemoveFile(temp);
+    HANDLE handle = made.Get();
+    File file;
+    // Unless closed, file deletes what it took through its handle: every early
+    // return below leaves nothing behind.
+    if (!file.Adopt(made, temp) || !WriteEntries(file) ||
+        (attributes != 0 && !GateSetAttributes(handle, temp, attributes)))
         return false;
-    }
-    DWORD error = ReplaceOldFile(temp, gPath);
-    if (error == 0)
-        return true;
-    // The old file is gone and the new one still has its temporary name: it is
-    // the only copy left, whole, so it takes the name or stays where it is.
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
-        return MoveToFreeName(temp, gPath);
-    // Otherwise both files kept their names.
-    RemoveFile(temp);
-    return false;
+    if (state == OldFile::Plain)
+        GateTakeSecurity(handle, old.Get());
+    // Windows replaces no name while a handle on it is open.
+    old.Reset();
+    if (!GateRenameMade(handle, temp, gPath, state == OldFile::Plain))
+        return false;
+    return file.Close();
 }
 
 void FreeSettingsFile()

@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "common/base/change_log.h"
+#include "common/base/gate.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
 #include "common/settings/setting_entries.h"
@@ -12,11 +12,8 @@
 // refused, never cut: a cut path could name another key, a cut name another entry.
 static constexpr size_t kKeyPathChars = 512;
 static constexpr size_t kEntryNameChars = 1024;
-// Any registry key name, with its terminator.
-static constexpr DWORD kKeyNameChars = 256;
 
 static REGSAM gViewBits = 0;
-static uint32_t gDeletionCount = 0;
 
 static bool ServedByFile(HKEY root, const wchar_t* keyPath)
 {
@@ -67,102 +64,11 @@ static bool OpenKeyForRead(HKEY root, const wchar_t* path, ScopedRegKey& key)
            ERROR_SUCCESS;
 }
 
-static LONG CreateKeyForWrite(HKEY root, const wchar_t* path, ScopedRegKey& key)
-{
-    DWORD disposition = 0;
-    LONG result = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE | gViewBits, nullptr,
-                                  key.Receive(), &disposition);
-    if (result != ERROR_SUCCESS || disposition == REG_CREATED_NEW_KEY)
-        LogRegistryChange("key-create", static_cast<DWORD>(result), root, gViewBits, path, nullptr);
-    return result;
-}
-
-// Whether the key exists and holds no subkey but those a preview deleted.
-static bool PreviewKeyEmptied(HKEY root, REGSAM view, const wchar_t* path)
-{
-    ScopedRegKey key;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ | view, key.Receive()) != ERROR_SUCCESS)
-        return false;
-    wchar_t name[kKeyNameChars];
-    wchar_t subPath[kKeyPathChars];
-    wchar_t recordName[kKeyPathChars + 16];
-    for (DWORD index = 0;; index++) {
-        DWORD nameChars = kKeyNameChars;
-        if (RegEnumKeyExW(key.Get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            return true;
-        if (!CopyString(subPath, path, kKeyPathChars) || !AppendString(subPath, L"\\", kKeyPathChars) ||
-            !AppendString(subPath, name, kKeyPathChars) ||
-            !RegistryKeyName(root, view, subPath, recordName, kKeyPathChars + 16) || !IsPreviewDeleted(recordName))
-            return false;
-    }
-}
-
-// What a preview does in place of RegDeleteKeyW: the key is taken as deleted
-// when it exists and all below it went before it.
-static LONG PreviewKeyDeletion(HKEY root, REGSAM view, const wchar_t* path)
-{
-    wchar_t recordName[kKeyPathChars + 16];
-    if (!RegistryKeyName(root, view, path, recordName, kKeyPathChars + 16) || IsPreviewDeleted(recordName))
-        return ERROR_FILE_NOT_FOUND;
-    if (!PreviewKeyEmptied(root, view, path))
-        return ERROR_ACCESS_DENIED;
-    LogRegistryChange("key-delete", kOutcomePreview, root, view, path, nullptr);
-    RecordPreviewDeletion(recordName);
-    return ERROR_SUCCESS;
-}
-
-LONG LoggedDeleteKey(HKEY root, REGSAM view, const wchar_t* path)
-{
-    if (!ChangeLogOn())
-        return view != 0 ? RegDeleteKeyExW(root, path, view, 0) : RegDeleteKeyW(root, path);
-    if (ChangesWithheld())
-        return PreviewKeyDeletion(root, view, path);
-    LONG result = view != 0 ? RegDeleteKeyExW(root, path, view, 0) : RegDeleteKeyW(root, path);
-    LogRegistryChange("key-delete", static_cast<DWORD>(result), root, view, path, nullptr);
-    return result;
-}
-
 // The file's format has no escape: a line break would split the entry into lines
 // of their own when the file is read again, which could forge entries.
 static bool HasLineBreak(const wchar_t* text)
 {
     return wcspbrk(text, L"\r\n") != nullptr;
-}
-
-static void DeletePass(HKEY root, const wchar_t* path)
-{
-    if (path[0] == 0)
-        return;  // a root itself is never deleted
-    {
-        ScopedRegKey key;
-        if (RegOpenKeyExW(root, path, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
-            return;
-        wchar_t name[kKeyNameChars];
-        wchar_t subPath[kKeyPathChars];
-        for (DWORD index = 0;; index++) {
-            DWORD nameChars = kKeyNameChars;
-            if (RegEnumKeyExW(key.Get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS)
-                break;
-            // A subkey whose path does not fit stays, and with it its parents.
-            if (CopyString(subPath, path, kKeyPathChars) && AppendString(subPath, L"\\", kKeyPathChars) &&
-                AppendString(subPath, name, kKeyPathChars))
-                DeletePass(root, subPath);
-        }
-    }
-    // A preview deletes nothing, so one pass tells all it would.
-    if (LoggedDeleteKey(root, 0, path) == ERROR_SUCCESS && !ChangesWithheld())
-        gDeletionCount++;
-}
-
-// Deleting while enumerating by rising index skips keys; passes repeat until one
-// deletes nothing, which at the latest is the pass after the top key went.
-static void RemoveKeyRecursive(HKEY root, const wchar_t* path)
-{
-    do {
-        gDeletionCount = 0;
-        DeletePass(root, path);
-    } while (gDeletionCount > 0);
 }
 
 static LONG SetRegistryValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, DWORD type,
@@ -172,20 +78,7 @@ static LONG SetRegistryValue(HKEY root, const wchar_t* keyPath, const wchar_t* v
     LONG result = ComposeKeyPath(root, keyPath, path);
     if (result != ERROR_SUCCESS)
         return result;
-    if (ChangesWithheld()) {
-        ScopedRegKey existing;
-        if (!OpenKeyForRead(root, path, existing))
-            LogRegistryChange("key-create", kOutcomePreview, root, gViewBits, path, nullptr);
-        LogValueSet(kOutcomePreview, root, gViewBits, path, valueName, type, data, bytes);
-        return ERROR_SUCCESS;
-    }
-    ScopedRegKey key;
-    result = CreateKeyForWrite(root, path, key);
-    if (result != ERROR_SUCCESS)
-        return result;
-    result = RegSetValueExW(key.Get(), valueName, 0, type, static_cast<const BYTE*>(data), bytes);
-    LogValueSet(static_cast<DWORD>(result), root, gViewBits, path, valueName, type, data, bytes);
-    return result;
+    return GateSetValue(root, gViewBits, path, valueName, type, data, bytes);
 }
 
 int32_t ReadInt(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, int32_t defaultValue)
@@ -305,20 +198,8 @@ void DeleteValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName)
     if (!IntegrationAllowed())
         return;
     wchar_t path[kKeyPathChars];
-    ScopedRegKey key;
-    if (ComposeKeyPath(root, keyPath, path) != ERROR_SUCCESS)
-        return;
-    if (ChangesWithheld()) {
-        // Only a value that is there would go.
-        if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, key.Receive()) == ERROR_SUCCESS &&
-            RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
-            LogRegistryChange("value-delete", kOutcomePreview, root, 0, path, valueName);
-        return;
-    }
-    if (RegOpenKeyExW(root, path, 0, KEY_WRITE, key.Receive()) == ERROR_SUCCESS) {
-        LONG result = RegDeleteValueW(key.Get(), valueName);
-        LogRegistryChange("value-delete", static_cast<DWORD>(result), root, 0, path, valueName);
-    }
+    if (ComposeKeyPath(root, keyPath, path) == ERROR_SUCCESS)
+        GateDeleteValue(root, 0, path, valueName);
 }
 
 // In the file a key is every entry under its prefix, so a key goes with all below it.
@@ -338,7 +219,7 @@ void DeleteKey(HKEY root, const wchar_t* keyPath)
         return;
     wchar_t path[kKeyPathChars];
     if (ComposeKeyPath(root, keyPath, path) == ERROR_SUCCESS && path[0] != 0)
-        LoggedDeleteKey(root, 0, path);  // fails, as meant, while the key has subkeys
+        GateDeleteKey(root, 0, path);  // fails, as meant, while the key has subkeys
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* keyPath)
@@ -347,7 +228,7 @@ void DeleteKeyTree(HKEY root, const wchar_t* keyPath)
         return;
     wchar_t path[kKeyPathChars];
     if (ComposeKeyPath(root, keyPath, path) == ERROR_SUCCESS)
-        RemoveKeyRecursive(root, path);
+        GateDeleteKeyTree(root, 0, path);
 }
 
 bool KeyExists(HKEY root, const wchar_t* keyPath)

@@ -34,10 +34,6 @@ LONG WriteUserInt(const wchar_t* keyPath, const wchar_t* valueName, uint32_t val
 LONG WriteUserString(const wchar_t* keyPath, const wchar_t* valueName, const wchar_t* text);
 void DeleteUserValue(const wchar_t* keyPath, const wchar_t* valueName);
 
-// RegDeleteKeyExW in the view (KEY_WOW64_32KEY, or 0 for RegDeleteKeyW), through
-// the change log; in a preview nothing is deleted.
-LONG LoggedDeleteKey(HKEY root, REGSAM view, const wchar_t* path);
-
 // Extra access bits (KEY_WOW64_32KEY or 0) for the keys that reads open and writes create.
 void SetRegistryView(REGSAM viewBits);
 // False only while a loaded settings file forbids changes outside itself.

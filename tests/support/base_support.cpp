@@ -1,5 +1,8 @@
 #include "tests/support/base_support.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "common/base/errors.h"
 
 namespace testsupport {
@@ -97,6 +100,33 @@ bool RemoveUnixSymlink(const std::wstring& link)
         return false;
     return RunUnixProgram("/bin/rm", {"-f", unixLink},
                           [&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
+// The owner and DACL of path in SDDL, as Windows shows them.
+static std::wstring OwnershipText(const std::wstring& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return std::wstring();
+    wchar_t* text = nullptr;
+    std::wstring result;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        result = text;
+        LocalFree(text);
+    }
+    LocalFree(descriptor);
+    return result;
+}
+
+bool ChangeUnixOwnership(const std::wstring& path, const std::string& program, const std::string& argument)
+{
+    std::string unixPath = UnixName(path);
+    std::wstring before = OwnershipText(path);
+    if (unixPath.empty() || before.empty())
+        return false;
+    return RunUnixProgram(program, {argument, unixPath}, [&] { return OwnershipText(path) != before; });
 }
 
 CurrentDirectoryGuard::CurrentDirectoryGuard()

@@ -34,6 +34,11 @@ bool MakeUnixSymlink(const std::wstring& link, const std::wstring& target);
 // then can Windows see that the link is gone.
 bool RemoveUnixSymlink(const std::wstring& link);
 
+// Runs /bin/chmod or /bin/chown (program) with argument on the Unix file behind
+// path, from which Wine makes the file's owner and DACL. True once Windows shows
+// another descriptor than before.
+bool ChangeUnixOwnership(const std::wstring& path, const std::string& program, const std::string& argument);
+
 // Keeps the current directory and restores it when the test ends.
 class CurrentDirectoryGuard {
 public:

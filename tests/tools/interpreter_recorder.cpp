@@ -1,4 +1,5 @@
-// Stands in for the command interpreter named by COMSPEC in the uninstall tests:
+// Stands in for the command interpreter in the uninstall tests (in the system
+// folder's place, or where COMSPEC points, to show that it is never started there):
 // writes the command line it was given and the path of the program that runs
 // (which is the application name it was started with) to the file named by
 // ZVX_COMSPEC_LOG, UTF-8, one per line, and exits without running anything.

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "common/base/change_log.h"
+#include "common/base/gate.h"
 #include "common/base/file.h"
 #include "common/base/strings.h"
 #include "common/settings/settings_store.h"
@@ -25,7 +26,7 @@ bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPathOut, 
     ApplyAssociations(options);
     if (!RegisterProgIds()) {
         // Stopped before its notice: the shell must still hear of the extension.
-        NotifyShell(SHCNE_ASSOCCHANGED, SHCNF_IDLIST);
+        GateNotifyShell(SHCNE_ASSOCCHANGED, SHCNF_IDLIST);
         return false;
     }
     wchar_t iconPath[kMaxPathChars];

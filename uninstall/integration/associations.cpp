@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "common/base/change_log.h"
+#include "common/base/gate.h"
 #include "common/base/file.h"
 #include "common/base/module.h"
 #include "common/base/find.h"
@@ -300,6 +301,6 @@ bool RegisterProgIds()
         WriteString(HKEY_CLASSES_ROOT, L"Zorvex.REV\\shell\\open\\command", L"", command);
         WriteIconIfEmpty(L"Zorvex.REV\\DefaultIcon", volumeIcon);
     }
-    NotifyShell(SHCNE_ASSOCCHANGED, SHCNF_IDLIST);
+    GateNotifyShell(SHCNE_ASSOCCHANGED, SHCNF_IDLIST);
     return true;
 }

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "common/base/change_log.h"
+#include "common/base/gate.h"
 #include "common/base/paths.h"
 #include "common/base/strings.h"
 #include "common/localization/dialog_localization.h"
@@ -14,7 +15,7 @@
 
 static void Open(const wchar_t* target)
 {
-    LoggedShellExecute(L"open", target, nullptr, SW_SHOWNORMAL);
+    GateShellExecute(L"open", target, nullptr, SW_SHOWNORMAL);
 }
 
 // False when the current directory does not fit: a cut path names another folder.

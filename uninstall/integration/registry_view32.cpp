@@ -1,6 +1,6 @@
 #include "uninstall/integration/registry_view32.h"
 
-#include "common/base/change_log.h"
+#include "common/base/gate.h"
 #include "common/settings/settings_store.h"
 
 void DeleteKeyIn32BitView(HKEY root, const wchar_t* keyPath)
@@ -14,5 +14,5 @@ void DeleteKeyIn32BitView(HKEY root, const wchar_t* keyPath)
         ++subKey;
     }
     if (subKey[0] != 0)
-        LoggedDeleteKey(root, KEY_WOW64_32KEY, subKey);
+        GateDeleteKey(root, KEY_WOW64_32KEY, subKey);
 }

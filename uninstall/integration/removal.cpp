@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "common/base/change_log.h"
+#include "common/base/gate.h"
 #include "common/base/strings.h"
 #include "common/settings/settings_store.h"
 #include "uninstall/integration/app_paths.h"
@@ -34,7 +35,7 @@ void RemoveIntegration()
 
     // The saved records of the former owners go with the user's settings below: use them first.
     ApplyAssociations(none);
-    NotifyShell(SHCNE_ASSOCCHANGED, SHCNF_FLUSH);
+    GateNotifyShell(SHCNE_ASSOCCHANGED, SHCNF_FLUSH);
     RegisterShellIntegration(kShellRemove, none);
     UpdateShortcuts(none, nullptr, 0, nullptr);
 

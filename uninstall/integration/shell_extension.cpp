@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include "common/base/change_log.h"
+#include "common/base/gate.h"
 #include "common/base/file.h"
 #include "common/base/module.h"
 #include "common/base/scoped.h"
@@ -142,7 +143,7 @@ void RunContextMenuPackageInstaller(bool install)
     info.lpFile = installer;
     info.lpParameters = install ? L"-install" : L"-Uninstall";
     info.nShow = SW_SHOWNORMAL;
-    if (LoggedShellExecuteEx(&info) && !install) {
+    if (GateShellExecuteEx(&info) && !install) {
         // The removal must be done before the files it uses are deleted; a hung
         // installer must not hold up the uninstall for ever.
         ScopedHandle process(info.hProcess);
@@ -195,5 +196,5 @@ void RegisterShellIntegration(unsigned flags, const IntegrationOptions& options)
         RegisterShellExtension(options, variant);
     RegisterApplication((flags & kShellRemove) != 0);
     if ((flags & kShellLeaveNotice) == 0)
-        NotifyShell(SHCNE_ASSOCCHANGED, SHCNF_IDLIST);
+        GateNotifyShell(SHCNE_ASSOCCHANGED, SHCNF_IDLIST);
 }

@@ -5,7 +5,8 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include "common/base/change_log.h"
+#include "common/base/gate.h"
+#include "common/base/identity.h"
 #include "common/base/file.h"
 #include "common/base/module.h"
 #include "common/base/find.h"
@@ -71,7 +72,7 @@ bool GroupIsPlainFolder(const wchar_t* group, const wchar_t* programsFolder, wch
 {
     FindData data;
     return FindSingle(group, data) && data.IsDirectory && !data.IsReparsePoint &&
-           FinalPathIn(programsFolder, NamePart(group), groupFinal, capacity) && IsPlainFolder(group, groupFinal);
+           FinalPathIn(programsFolder, NamePart(group), groupFinal, capacity) && IsPlainFolderAt(group, groupFinal);
 }
 
 void EmptyFolder(const wchar_t* folder, const wchar_t* folderFinal)
@@ -88,7 +89,7 @@ void EmptyFolder(const wchar_t* folder, const wchar_t* folderFinal)
     while (scan.NextEntry(entry)) {
         wchar_t expected[kMaxPathChars];
         if (!entry.IsDirectory && JoinPath(folderFinal, NamePart(entry.Name), expected, kMaxPathChars))
-            RemovePlainFile(entry.Name, expected);
+            GateRemove(entry.Name, {expected, nullptr});
     }
 }
 
@@ -129,7 +130,7 @@ void UpdateGroup(bool make, const wchar_t* programsFolder, const GroupPathReport
     }
     if (report.Path != nullptr && !report.OnlyWhenMade)
         CopyString(report.Path, group, report.Capacity);
-    LoggedCreateDirectory(group);
+    GateCreateFolder(group);
     for (const GroupShortcut& shortcut : kGroupShortcuts) {
         wchar_t target[kMaxPathChars];
         const wchar_t* targetName = shortcut.Target != nullptr ? shortcut.Target : MessageText(shortcut.TargetMessage);
@@ -149,8 +150,30 @@ void UpdateGroup(bool make, const wchar_t* programsFolder, const GroupPathReport
         CopyString(report.Path, group, report.Capacity);
 }
 
+// The whole content of a file open for reading, into a stream in memory; false
+// when it cannot be read whole (the shortcut is then made as new).
+bool ReadIntoStream(HANDLE file, IStream* stream)
+{
+    char buffer[4096];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr))
+            return false;
+        if (got == 0)
+            break;
+        ULONG written = 0;
+        if (FAILED(stream->Write(buffer, got, &written)) || written != got)
+            return false;
+    }
+    LARGE_INTEGER start = {};
+    return SUCCEEDED(stream->Seek(start, STREAM_SEEK_SET, nullptr));
+}
+
 }  // namespace
 
+// The shortcut is loaded from, and saved into, the file through the handle the
+// gate checked, never by its name, which a user could make lead to a file of
+// the system's before an elevated setup writes it.
 bool CreateShortcut(const wchar_t* target, const wchar_t* linkPath, const wchar_t* workingDirectory,
                     const wchar_t* description, const wchar_t* iconPath)
 {
@@ -159,25 +182,38 @@ bool CreateShortcut(const wchar_t* target, const wchar_t* linkPath, const wchar_
                                 link.ReceiveVoid())) ||
         !link)
         return false;
-    ScopedComPtr<IPersistFile> file;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid())) || !file)
+    ScopedComPtr<IPersistStream> persist;
+    if (FAILED(link->QueryInterface(IID_IPersistStream, persist.ReceiveVoid())) || !persist)
+        return false;
+    ScopedFileHandle file;
+    bool existed = false;
+    if (!GateOpenForRewrite(linkPath, "shortcut-save", file, existed))
         return false;
     // An existing shortcut is updated: what the user changed in it, and this code does not set, stays.
-    file->Load(linkPath, STGM_READWRITE);
+    ScopedComPtr<IStream> old;
+    if (existed && SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, old.Receive())) &&
+        ReadIntoStream(file.Get(), old.Get()))
+        persist->Load(old.Get());
     link->SetPath(target);
     if (description != nullptr)
         link->SetDescription(description);
     link->SetIconLocation(iconPath != nullptr ? iconPath : L"", 0);
     if (workingDirectory != nullptr)
         link->SetWorkingDirectory(workingDirectory);
-    if (ChangesWithheld()) {
-        LogChange("shortcut-save", kOutcomePreview, linkPath);
-        return true;
-    }
-    HRESULT saved = file->Save(linkPath, TRUE);
-    if (ChangeLogOn())
-        LogChange("shortcut-save", SUCCEEDED(saved) ? 0 : static_cast<DWORD>(saved), linkPath);
-    return SUCCEEDED(saved);
+    ScopedComPtr<IStream> made;
+    HGLOBAL memory = nullptr;
+    STATSTG stat = {};
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, made.Receive())) || FAILED(persist->Save(made.Get(), TRUE)) ||
+        FAILED(made->Stat(&stat, STATFLAG_NONAME)) || stat.cbSize.QuadPart > MAXDWORD ||
+        FAILED(GetHGlobalFromStream(made.Get(), &memory)))
+        return false;
+    const void* bytes = GlobalLock(memory);
+    if (bytes == nullptr)
+        return false;
+    bool saved = GateReplaceContent(file.Get(), linkPath, "shortcut-save", bytes,
+                                    static_cast<DWORD>(stat.cbSize.QuadPart));
+    GlobalUnlock(memory);
+    return saved;
 }
 
 void RemoveFolderTree(const wchar_t* path)
@@ -185,29 +221,14 @@ void RemoveFolderTree(const wchar_t* path)
     DWORD attributes = GetAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || !IsDirectoryAttr(attributes) || IsReparsePointAttr(attributes))
         return;
-    // Removing a link would remove what it leads to.
+    // Removing through a link would remove what it leads to. Each entry goes
+    // through a handle checked to lie in the group, and nothing asks the user
+    // anything: a locked file in a group never stops a silent run.
     wchar_t parent[kMaxPathChars];
     wchar_t pathFinal[kMaxPathChars];
     if (!FolderPart(path, parent, kMaxPathChars) || !GroupIsPlainFolder(path, parent, pathFinal, kMaxPathChars))
         return;
-    // The operation takes a list ended by a second zero; a path that does not fit is not cut.
-    wchar_t source[kMaxPathChars + 1];
-    if (!CopyString(source, path, kMaxPathChars))
-        return;
-    source[wcslen(source) + 1] = 0;
-    SHFILEOPSTRUCTW operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = source;
-    // No error box: a locked file in a group must never stop a silent run.
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    if (ChangesWithheld()) {
-        LogChange("folder-empty", kOutcomePreview, path);
-        RecordPreviewDeletion(path);
-        return;
-    }
-    int failed = SHFileOperationW(&operation);
-    if (ChangeLogOn())
-        LogChange("folder-empty", failed == 0 && !operation.fAnyOperationsAborted ? 0 : static_cast<DWORD>(failed != 0 ? failed : ERROR_CANCELLED), path);
+    GateRemoveTree(path, pathFinal);
 }
 
 void UpdateShortcuts(const IntegrationOptions& options, wchar_t* groupPathOut, size_t groupPathCapacity,
