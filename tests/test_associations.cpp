@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -325,7 +324,7 @@ std::wstring Line(const std::wstring& key, const std::wstring& rest)
     return key + L" | " + rest;
 }
 
-TEST_F(Associations, FormerValuesAreRecordedForTheMachineAndComeBackInTheirOwnTypes)
+TEST_F(Associations, FormerValuesAreRecordedForTheMachineInTheirOwnTypes)
 {
     // Before setup: .zip's owner is expandable text and it has a NullFile entry,
     // .7z's owner is binary data, .zvx's new-file entry is a number, .cab has no key.
@@ -337,11 +336,6 @@ TEST_F(Associations, FormerValuesAreRecordedForTheMachineAndComeBackInTheirOwnTy
     ASSERT_TRUE(SetString(kClasses, L".zvx", L"", L"Other.zvx"));
     const DWORD seven = 7;
     ASSERT_TRUE(testsupport::SetRaw(kClasses, L".zvx\\ShellNew", L"FileName", REG_DWORD, &seven, 4));
-    std::vector<std::wstring> before;
-    for (const wchar_t* ext : {L".zip", L".7z", L".zvx", L".cab", L".r00", L".r99"}) {
-        std::vector<std::wstring> lines = testsupport::ExportTree(kClasses, ext);
-        before.insert(before.end(), lines.begin(), lines.end());
-    }
 
     AssociateExtension(L".zip", kBindExtension | kWantNewFileEntry | kZipRow);
     AssociateExtension(L".7z", kBindExtension | kWantNewFileEntry);
@@ -377,26 +371,7 @@ TEST_F(Associations, FormerValuesAreRecordedForTheMachineAndComeBackInTheirOwnTy
     EXPECT_EQ(L"*", StringOf(HKEY_CURRENT_USER, Saved(L".zip"), L"ShellNew"));
     EXPECT_EQ(L"", StringOf(HKEY_CURRENT_USER, Saved(L".7z"), L"Type"));
     EXPECT_EQ(L"", StringOf(HKEY_CURRENT_USER, Saved(L".zvx"), L"ShellNew"));
-
-    // Another account uninstalls: the user's settings are not there.
-    testsupport::DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
-    AssociateExtension(L".zip", kReleaseExtension | kZipRow);
-    AssociateExtension(L".7z", kReleaseExtension);
-    AssociateExtension(L".cab", kReleaseExtension);
-    AssociateExtension(L".zvx", kReleaseExtension | kZvxRow);
-    std::vector<std::wstring> after;
-    for (const wchar_t* ext : {L".zip", L".7z", L".zvx", L".cab", L".r00", L".r99"}) {
-        std::vector<std::wstring> lines = testsupport::ExportTree(kClasses, ext);
-        after.insert(after.end(), lines.begin(), lines.end());
-    }
-    // Every byte and type as before, except the volumes, which go to .zvx's owner.
-    before.push_back(L"HKCR\\.r00 |");
-    before.push_back(Line(L"HKCR\\.r00", L" | 1 | \"Other.zvx\\0\""));
-    before.push_back(L"HKCR\\.r99 |");
-    before.push_back(Line(L"HKCR\\.r99", L" | 1 | \"Other.zvx\\0\""));
-    std::sort(before.begin(), before.end());
-    std::sort(after.begin(), after.end());
-    EXPECT_EQ(before, after);
+    // The real uninstall gives such values back in their types and bytes (test_setup_program.cpp).
 }
 
 TEST_F(Associations, WithoutAnyRecordOnlyWhatIsPlainlyTheProductsGoes)

@@ -601,23 +601,35 @@ protected:
 // Wine keeps one profile, so the account that uninstalls (SYSTEM, under a
 // deployment tool) is stood in for by what it would not see: the user's
 // Software\Zorvex is gone, and the user's desktop and programs folders point
-// elsewhere. Everything setup took and made must still come back.
+// elsewhere. Everything setup took and made must still come back. (The user's
+// desktop is a folder of the test's during setup too: Wine links the prefix's
+// own to the host's home folder, which other test runs share.)
 TEST_F(SetupThenUninstall, AnUninstallByAnotherAccountGivesEverythingBack)
 {
+    // Before setup: .zip belongs to another program and has a new-file entry whose
+    // FileName is a number; .7z's owner is expandable text, .cab's binary data.
     ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".zip", L"", L"OtherArc.zip"));
-    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".zip\\ShellNew", L"FileName", L"C:\\Other\\empty.zip"));
+    const DWORD seven = 7;
+    ASSERT_TRUE(SetRaw(HKEY_CLASSES_ROOT, L".zip\\ShellNew", L"FileName", REG_DWORD, &seven, 4));
     const wchar_t expandOwner[] = L"%OtherArc%.7z";
     ASSERT_TRUE(SetRaw(HKEY_CLASSES_ROOT, L".7z", L"", REG_EXPAND_SZ, expandOwner, sizeof expandOwner));
     const BYTE binaryOwner[] = {0x01, 0x00, 0xFE};
     ASSERT_TRUE(SetRaw(HKEY_CLASSES_ROOT, L".cab", L"", REG_BINARY, binaryOwner, sizeof binaryOwner));
-    // The user keeps a shortcut of the product's on their own desktop: setup updates it there.
-    const std::wstring userLink = ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Zorvex.lnk";
+    const std::wstring profiles = MakeScratchFolder(L"setup-profiles");
+    const std::wstring userLink = profiles + L"\\User\\Desktop\\Zorvex.lnk";
     const std::wstring userGroup = ShellFolder(CSIDL_PROGRAMS) + L"\\Zorvex";
     const std::wstring commonGroup = ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Zorvex";
     const std::wstring startLink = ShellFolder(CSIDL_COMMON_STARTMENU) + L"\\Zorvex.lnk";
-    // (A fresh prefix may not have made the user's desktop folder yet.)
-    CreateDirectoryW(ShellFolder(CSIDL_DESKTOPDIRECTORY).c_str(), nullptr);
+    for (const wchar_t* folder : {L"\\User", L"\\User\\Desktop", L"\\Other", L"\\Other\\Desktop", L"\\Other\\Programs"})
+        ASSERT_TRUE(CreateDirectoryW((profiles + folder).c_str(), nullptr));
+    const std::vector<std::wstring> before = ExportMachine();
     {
+        RegistryValueGuard desktop(HKEY_CURRENT_USER, kUserShellFolders, L"Desktop");
+        RegistryValueGuard programs(HKEY_CURRENT_USER, kUserShellFolders, L"Programs");
+        RegistryValueGuard desktopSeen(HKEY_CURRENT_USER, kShellFolders, L"Desktop");
+        RegistryValueGuard programsSeen(HKEY_CURRENT_USER, kShellFolders, L"Programs");
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kUserShellFolders, L"Desktop", profiles + L"\\User\\Desktop"));
+        // The user keeps a shortcut of the product's on their own desktop: setup updates it there.
         ComApartment com;
         IShellLinkW* link = nullptr;
         ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
@@ -628,30 +640,16 @@ TEST_F(SetupThenUninstall, AnUninstallByAnotherAccountGivesEverythingBack)
         EXPECT_TRUE(SUCCEEDED(file->Save(userLink.c_str(), TRUE)));
         file->Release();
         link->Release();
-    }
-    const std::vector<std::wstring> before = ExportMachine();
-    ASSERT_TRUE(Exists(userLink));
 
-    ASSERT_EQ(0, RunSilent(L"-setup -s -initA1111111D1M1P1S1"));
-    ASSERT_EQ(L"Zorvex", StringOf(HKEY_CLASSES_ROOT, L".cab", L""));
-    {
-        ComApartment com;
+        ASSERT_EQ(0, RunSilent(L"-setup -s -initA1111111D1M1P1S1"));
+        ASSERT_EQ(L"Zorvex", StringOf(HKEY_CLASSES_ROOT, L".cab", L""));
         ASSERT_EQ(install_ + L"\\Zorvex.exe", ReadShortcut(userLink).Target);
-    }
-    ASSERT_TRUE(Exists(userGroup));
-    ASSERT_TRUE(Exists(startLink));
+        ASSERT_TRUE(Exists(userGroup));
+        ASSERT_TRUE(Exists(startLink));
 
-    const std::wstring other = MakeScratchFolder(L"setup-other-account");
-    {
         DeleteTree(HKEY_CURRENT_USER, kSettings);
-        RegistryValueGuard desktop(HKEY_CURRENT_USER, kUserShellFolders, L"Desktop");
-        RegistryValueGuard programs(HKEY_CURRENT_USER, kUserShellFolders, L"Programs");
-        RegistryValueGuard desktopSeen(HKEY_CURRENT_USER, kShellFolders, L"Desktop");
-        RegistryValueGuard programsSeen(HKEY_CURRENT_USER, kShellFolders, L"Programs");
-        ASSERT_TRUE(CreateDirectoryW((other + L"\\Desktop").c_str(), nullptr));
-        ASSERT_TRUE(CreateDirectoryW((other + L"\\Programs").c_str(), nullptr));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kUserShellFolders, L"Desktop", other + L"\\Desktop"));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kUserShellFolders, L"Programs", other + L"\\Programs"));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kUserShellFolders, L"Desktop", profiles + L"\\Other\\Desktop"));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kUserShellFolders, L"Programs", profiles + L"\\Other\\Programs"));
         Uninstall();
     }
 
@@ -661,8 +659,9 @@ TEST_F(SetupThenUninstall, AnUninstallByAnotherAccountGivesEverythingBack)
     EXPECT_FALSE(Exists(commonGroup));
     EXPECT_FALSE(Exists(startLink));
     EXPECT_FALSE(Exists(install_)) << testing::PrintToString(FolderEntries(install_));
-    EXPECT_EQ(std::vector<std::wstring>({L"Desktop", L"Programs"}), FolderEntries(other));
-    RemoveTree(other);
+    EXPECT_EQ(std::vector<std::wstring>(), FolderEntries(profiles + L"\\Other\\Desktop"));
+    EXPECT_EQ(std::vector<std::wstring>(), FolderEntries(profiles + L"\\Other\\Programs"));
+    RemoveTree(profiles);
 }
 
 // The self-extracting archive brings a zorvex.ini, which setup copies beside the
