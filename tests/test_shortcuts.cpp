@@ -290,6 +290,11 @@ TEST_F(Shortcuts, RecordedShortcutsAndGroupsGoFromAnyProfileWhileTheyAreTheProdu
     ASSERT_TRUE(CreateDirectoryW((other + L"\\Zorvex").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((other + L"\\Games").c_str(), nullptr));
     ASSERT_TRUE(testsupport::WriteBytes(other + L"\\Zorvex\\Zorvex.lnk", "a group's shortcut"));
+    // A group the user put a folder of their own into keeps it.
+    ASSERT_TRUE(CreateDirectoryW((other + L"\\Kept").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((other + L"\\Kept\\Zorvex").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((other + L"\\Kept\\Zorvex\\Mine").c_str(), nullptr));
+    ASSERT_TRUE(testsupport::WriteBytes(other + L"\\Kept\\Zorvex\\Zorvex.lnk", "a group's shortcut"));
     ASSERT_TRUE(testsupport::WriteBytes(other + L"\\Games\\game.lnk", "not the product's"));
     SaveLink(other + L"\\Desktop\\Zorvex.lnk", Exe());
     // The user pointed this one at another program since: it is theirs now.
@@ -298,6 +303,7 @@ TEST_F(Shortcuts, RecordedShortcutsAndGroupsGoFromAnyProfileWhileTheyAreTheProdu
     RecordPath(RecordedList::Shortcuts, (other + L"\\Moved\\Zorvex.lnk").c_str());
     RecordPath(RecordedList::Shortcuts, (other + L"\\Gone\\Zorvex.lnk").c_str());
     RecordPath(RecordedList::ProgramGroups, (other + L"\\Zorvex").c_str());
+    RecordPath(RecordedList::ProgramGroups, (other + L"\\Kept\\Zorvex").c_str());
     // A group by any other name is never removed on the record's word; nor one that is a link.
     RecordPath(RecordedList::ProgramGroups, (other + L"\\Games").c_str());
     RecordPath(RecordedList::ProgramGroups, L"C:\\zvx-link-fixture\\Programs\\User\\Zorvex");
@@ -311,6 +317,7 @@ TEST_F(Shortcuts, RecordedShortcutsAndGroupsGoFromAnyProfileWhileTheyAreTheProdu
     EXPECT_FALSE(testsupport::Exists(commonGroup));
     EXPECT_FALSE(testsupport::Exists(other + L"\\Desktop\\Zorvex.lnk"));
     EXPECT_FALSE(testsupport::Exists(other + L"\\Zorvex"));
+    EXPECT_EQ(std::vector<std::wstring>{L"Mine"}, FolderEntries(other + L"\\Kept\\Zorvex"));
     EXPECT_EQ(L"C:\\Elsewhere\\Zorvex.exe", ReadShortcut(other + L"\\Moved\\Zorvex.lnk").Target);
     EXPECT_TRUE(testsupport::Exists(other + L"\\Games\\game.lnk"));
     EXPECT_TRUE(testsupport::Exists(behindLink));

@@ -309,12 +309,22 @@ void RemoveRecordedShortcuts()
         if (FinalPathIn(folder, NamePart(link), expected, kMaxPathChars))
             RemovePlainFile(link, expected);
     }
-    // A recorded group goes as the running user's does, never through a link, and
-    // only under the group's own name.
+    // A recorded group may lie in a profile whose user can place anything in it (a
+    // junction to a folder of the system's): it goes only under the group's own
+    // name, never through a link, and file by file, each the plain file of its
+    // name in the group. What else it holds keeps it; the running user's group is
+    // then removed whole as designed.
     for (unsigned n = 0; n < kMaxRecordedPaths; ++n) {
         wchar_t group[kMaxPathChars];
-        if (RecordedPath(RecordedList::ProgramGroups, n, group, kMaxPathChars) &&
-            CompareNoCase(NamePart(group), kGroupName) == 0)
-            RemoveFolderTree(group);
+        wchar_t programsFolder[kMaxPathChars];
+        wchar_t groupFinal[kMaxPathChars];
+        if (!RecordedPath(RecordedList::ProgramGroups, n, group, kMaxPathChars) ||
+            CompareNoCase(NamePart(group), kGroupName) != 0 || !CopyString(programsFolder, group, kMaxPathChars))
+            continue;
+        StripNamePart(programsFolder);
+        if (FileExists(group) && GroupIsPlainFolder(group, programsFolder, groupFinal, kMaxPathChars)) {
+            EmptyFolder(group, groupFinal);
+            LoggedRemoveDirectory(group);
+        }
     }
 }

@@ -13,5 +13,5 @@ bool CreateShortcut(const wchar_t* target, const wchar_t* linkPath, const wchar_
 void RemoveFolderTree(const wchar_t* path);
 // The shortcuts and program groups that setup made and recorded for the machine,
 // in whichever profile: a shortcut only while it still leads to this folder's
-// Zorvex.exe, a group as the running user's group is removed.
+// Zorvex.exe, a group with the files in it, never through a link.
 void RemoveRecordedShortcuts();
