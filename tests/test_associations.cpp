@@ -374,6 +374,30 @@ TEST_F(Associations, FormerValuesAreRecordedForTheMachineInTheirOwnTypes)
     // The real uninstall gives such values back in their types and bytes (test_setup_program.cpp).
 }
 
+TEST_F(Associations, ARecordOfAnEarlierVersionIsKeptForTheMachineAtTheNextSetup)
+{
+    // An earlier version took .zip and kept the record per user only.
+    ASSERT_TRUE(SetString(kClasses, L".zip", L"", L"Zorvex.ZIP"));
+    ASSERT_TRUE(SetString(kClasses, L".zip\\ShellNew", L"FileName", InProgramFolder(L"zipnew.dat")));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, Saved(L".zip"), L"Exist", 1));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, Saved(L".zip"), L"Type", L"OtherArc.zip"));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, Saved(L".zip"), L"ShellNew", L"*"));
+
+    AssociateExtension(L".zip", kBindExtension | kWantNewFileEntry | kZipRow);
+    const std::wstring zip = L"HKLM\\Software\\Zorvex\\Record\\Types\\.zip";
+    EXPECT_EQ((std::vector<std::wstring>{zip + L" |", Line(zip, L"Default | 1 | \"OtherArc.zip\\0\""),
+                                         Line(zip, L"Existed | 4 | 1"), Line(zip, L"NullFile | 1 | \"\\0\""),
+                                         Line(zip, L"ShellNewExisted | 4 | 1")}),
+              testsupport::ExportTree(HKEY_LOCAL_MACHINE, Recorded(L".zip")));
+
+    // Another account uninstalls.
+    testsupport::DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
+    AssociateExtension(L".zip", kReleaseExtension | kZipRow);
+    EXPECT_EQ(L"OtherArc.zip", StringOf(kClasses, L".zip"));
+    EXPECT_EQ(L"", StringOf(kClasses, L".zip\\ShellNew", L"NullFile"));
+    EXPECT_FALSE(HasValue(kClasses, L".zip\\ShellNew", L"FileName"));
+}
+
 TEST_F(Associations, WithoutAnyRecordOnlyWhatIsPlainlyTheProductsGoes)
 {
     // The product's types with no record of their former state anywhere.

@@ -112,6 +112,32 @@ bool SaveFormerState(const wchar_t* ext, const wchar_t* savedKey)
     return true;
 }
 
+// An extension that a setup of an earlier version took has its record in the
+// user's settings only: the machine gets a copy, so that an uninstall by another
+// account can give it back too. Texts only, as that record holds them; whether
+// ShellNew existed it does not know, so that key is kept.
+void KeepUserRecordForTheMachine(const wchar_t* ext, const wchar_t* savedKey)
+{
+    FormerState former;
+    int32_t existed = ReadUserInt(savedKey, L"Exist", kNoUserRecord);
+    if (existed == kNoUserRecord || RecordedFormerState(ext, former))
+        return;
+    former.Existed = existed != 0;
+    former.ShellNewExisted = true;
+    wchar_t text[kMaxPathChars];
+    ReadUserString(savedKey, L"Type", text, L"", kTypeChars);
+    bool whole = SetFormerText(former.Default, text);
+    ReadUserString(savedKey, L"ShellNew", text, L"", kMaxPathChars);
+    former.FileName.Present = false;
+    former.NullFile.Present = false;
+    if (text[0] == L'*')
+        whole = whole && SetFormerText(former.NullFile, L"");
+    else if (text[0] != 0)
+        whole = whole && SetFormerText(former.FileName, text);
+    if (whole)
+        RecordFormerState(ext, former);
+}
+
 void TakeNewFileEntry(const wchar_t* newFileKey, bool isZvx)
 {
     DeleteKey(HKEY_CLASSES_ROOT, newFileKey);
@@ -387,7 +413,9 @@ void AssociateExtension(const wchar_t* ext, unsigned flags)
             // A value too long for the buffer reads as empty, which is not ours either.
             wchar_t type[kTypeChars];
             ReadString(HKEY_CLASSES_ROOT, ext, L"", type, L"", kTypeChars);
-            if (!IsOwnProgId(type) && !SaveFormerState(ext, savedKey)) {
+            if (IsOwnProgId(type)) {
+                KeepUserRecordForTheMachine(ext, savedKey);
+            } else if (!SaveFormerState(ext, savedKey)) {
                 wchar_t note[kSavedKeyChars + 96];
                 FormatString(note, kSavedKeyChars + 96, L"%s left as it is: its former state cannot be recorded whole",
                              ext);

@@ -1,5 +1,6 @@
 #include "uninstall/integration/machine_record.h"
 
+#include <cstring>
 #include <cwchar>
 
 #include "common/base/file.h"
@@ -103,6 +104,18 @@ bool FormerValueText(const FormerValue& value, wchar_t* dest, size_t capacity)
     if (copied < capacity)
         dest[copied] = 0;
     return TerminateRegistryText(dest, capacity, value.Type, static_cast<uint32_t>(value.Bytes));
+}
+
+bool SetFormerText(FormerValue& value, const wchar_t* text)
+{
+    size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+    value.Present = bytes <= kFormerValueBytes;
+    if (!value.Present)
+        return false;
+    value.Type = REG_SZ;
+    value.Bytes = static_cast<DWORD>(bytes);
+    memcpy(value.Data, text, bytes);
+    return true;
 }
 
 void GiveBackFormerValue(const wchar_t* key, const wchar_t* valueName, const FormerValue& value)

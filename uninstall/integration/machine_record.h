@@ -42,6 +42,8 @@ bool RecordedFormerState(const wchar_t* ext, FormerState& state);
 // The text of a former value when it is REG_SZ or REG_EXPAND_SZ and fits;
 // otherwise false and dest empty.
 bool FormerValueText(const FormerValue& value, wchar_t* dest, size_t capacity);
+// value made REG_SZ text (with its terminator); false when it does not fit.
+bool SetFormerText(FormerValue& value, const wchar_t* text);
 // Writes a former value back into the classes root in its own type.
 void GiveBackFormerValue(const wchar_t* key, const wchar_t* valueName, const FormerValue& value);
 
