@@ -24,4 +24,4 @@ target_link_libraries(render_dialogs PRIVATE zvxcore)
 # Setup mode of the real program as a child process.
 zvx_add_wine_test(NAME setup_program_tests TIMEOUT 600
     SOURCES test_setup_program.cpp
-    DEPENDS Uninstall zvx_open_recorder zvxlng_ltr)
+    DEPENDS Uninstall zvx_open_recorder zvxlng_ltr zvxlng_oldrichedit)

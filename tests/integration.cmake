@@ -14,4 +14,5 @@ zvx_add_wine_test(NAME shell_tests TIMEOUT 400 DEPENDS zvx_installer_recorder SO
 zvx_add_wine_test(NAME shortcut_tests SOURCES test_shortcuts.cpp)
 zvx_add_wine_test(NAME removal_tests DEPENDS Uninstall zvx_installer_recorder SOURCES
     test_app_paths.cpp
+    test_install_owner.cpp
     test_removal.cpp)

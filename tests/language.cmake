@@ -1,9 +1,10 @@
-# Language library and message lookup. The tests build three resource-only
+# Language library and message lookup. The tests build four resource-only
 # language libraries (no code; entry point 0 means none): strings with the "RTL"
-# dialog, strings alone, and strings with one dialog template of its own. They
+# dialog, strings alone, strings with one dialog template of its own, and
+# strings with a settings dialog that names a control class never registered. They
 # copy them as zvxlng.dll into scratch folders; they live in a folder of their
 # own so that no test executable finds one beside itself.
-foreach(variant rtl ltr dialogs)
+foreach(variant rtl ltr dialogs oldrichedit)
     add_library(zvxlng_${variant} SHARED data/testlang.rc)
     set_target_properties(zvxlng_${variant} PROPERTIES
         LINKER_LANGUAGE C
@@ -15,6 +16,7 @@ foreach(variant rtl ltr dialogs)
 endforeach()
 target_compile_definitions(zvxlng_rtl PRIVATE ZVX_TESTLANG_RTL)
 target_compile_definitions(zvxlng_dialogs PRIVATE ZVX_TESTLANG_DIALOGS)
+target_compile_definitions(zvxlng_oldrichedit PRIVATE ZVX_TESTLANG_OLDRICHEDIT)
 
 zvx_add_wine_test(NAME language_tests SOURCES
     test_language_file.cpp

@@ -39,6 +39,13 @@ std::wstring Saved(const std::wstring& ext)
     return L"Software\\Zorvex\\Setup\\" + ext;
 }
 
+const wchar_t kRecord[] = L"Software\\Zorvex\\Record";
+
+std::wstring Recorded(const std::wstring& ext)
+{
+    return std::wstring(kRecord) + L"\\Types\\" + ext;
+}
+
 std::wstring Volume(int n)
 {
     wchar_t name[8];
@@ -168,12 +175,21 @@ TEST_F(Associations, FormerNewFileEntriesAndOwnTypesInTheRecord)
     EXPECT_EQ(L"", StringOf(kClasses, L".zvx\\ShellNew", L"NullFile"));
     EXPECT_FALSE(HasValue(kClasses, L".zvx\\ShellNew", L"FileName"));
 
-    // A saved type naming the product in any case is not given back: the type is emptied.
+    // A saved type naming the product in any case is not given back: from the
+    // per-user record of an earlier version the type is emptied...
     ASSERT_TRUE(SetString(kClasses, L".arj", L"", L"OtherArj"));
     AssociateExtension(L".arj", kBindExtension | kWantNewFileEntry);
+    testsupport::DeleteTree(HKEY_LOCAL_MACHINE, kRecord);
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, Saved(L".arj"), L"Type", L"zORVEX.zip"));
     AssociateExtension(L".arj", kReleaseExtension | kWantNewFileEntry);
     EXPECT_EQ(L"", StringOf(kClasses, L".arj"));
+    // ...and from the machine's record the default value goes.
+    ASSERT_TRUE(SetString(kClasses, L".arj", L"", L"OtherArj"));
+    AssociateExtension(L".arj", kBindExtension | kWantNewFileEntry);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, Recorded(L".arj"), L"Default", L"zORVEX.zip"));
+    AssociateExtension(L".arj", kReleaseExtension | kWantNewFileEntry);
+    EXPECT_EQ(kMissing, StringOf(kClasses, L".arj"));
+    EXPECT_TRUE(HasKey(kClasses, L".arj"));
 
     // A former type longer than any name of the product's is another program's,
     // recorded whole and given back whole.
@@ -201,7 +217,8 @@ TEST_F(Associations, AnotherProgramsExtensionIsNeverTouched)
     EXPECT_EQ(L"OtherAce", StringOf(kClasses, L".ace"));
     ASSERT_TRUE(SetString(kClasses, L".ace", L"", L"Zorvex"));
     AssociateExtension(L".ace", kReleaseExtension);
-    EXPECT_EQ(L"", StringOf(kClasses, L".ace"));  // no record: it counts as having existed without owner
+    // No record anywhere: the product's value goes, and the key, which holds nothing else.
+    EXPECT_FALSE(HasKey(kClasses, L".ace"));
 }
 
 TEST_F(Associations, NewFileEntriesGivenBackWhenSwitchedOff)
@@ -320,6 +337,154 @@ TEST_F(Associations, TheImageHoldsNoCompleteArchiveSignature)
     EXPECT_NE(std::string::npos, image.find(kZvxTail));      // the template is in the image...
     EXPECT_EQ(std::string::npos, image.find(kZvxTemplate));  // ...but never whole
     EXPECT_EQ(std::string::npos, image.find(kZipTemplate.substr(0, 4)));
+}
+
+
+// The export of one value as the tests' registry export writes it.
+std::wstring Line(const std::wstring& key, const std::wstring& rest)
+{
+    return key + L" | " + rest;
+}
+
+TEST_F(Associations, FormerValuesAreRecordedForTheMachineInTheirOwnTypes)
+{
+    // Before setup: .zip's owner is expandable text and it has a NullFile entry,
+    // .7z's owner is binary data, .zvx's new-file entry is a number, .cab has no key.
+    const wchar_t expandOwner[] = L"%ZipOwner%";
+    ASSERT_TRUE(testsupport::SetRaw(kClasses, L".zip", L"", REG_EXPAND_SZ, expandOwner, sizeof expandOwner));
+    ASSERT_TRUE(testsupport::SetRaw(kClasses, L".zip\\ShellNew", L"NullFile", REG_SZ, L"", 2));
+    const BYTE binaryOwner[] = {0x37, 0x00, 0x7A, 0xFF, 0x01};
+    ASSERT_TRUE(testsupport::SetRaw(kClasses, L".7z", L"", REG_BINARY, binaryOwner, sizeof binaryOwner));
+    ASSERT_TRUE(SetString(kClasses, L".zvx", L"", L"Other.zvx"));
+    const DWORD seven = 7;
+    ASSERT_TRUE(testsupport::SetRaw(kClasses, L".zvx\\ShellNew", L"FileName", REG_DWORD, &seven, 4));
+
+    AssociateExtension(L".zip", kBindExtension | kWantNewFileEntry | kZipRow);
+    AssociateExtension(L".7z", kBindExtension | kWantNewFileEntry);
+    AssociateExtension(L".zvx", kBindExtension | kWantNewFileEntry | kZvxRow);
+    AssociateExtension(L".cab", kBindExtension | kWantNewFileEntry);
+    ASSERT_EQ(L"Zorvex", StringOf(kClasses, L".7z"));
+
+    const std::wstring types = L"HKLM\\Software\\Zorvex\\Record\\Types";
+    const std::vector<std::wstring> record = {
+        L"HKLM\\Software\\Zorvex\\Record |",
+        types + L" |",
+        types + L"\\.7z |",
+        Line(types + L"\\.7z", L"Default | 3 | 37007aff01"),
+        Line(types + L"\\.7z", L"Existed | 4 | 1"),
+        Line(types + L"\\.7z", L"ShellNewExisted | 4 | 0"),
+        types + L"\\.cab |",
+        Line(types + L"\\.cab", L"Existed | 4 | 0"),
+        Line(types + L"\\.cab", L"ShellNewExisted | 4 | 0"),
+        types + L"\\.zip |",
+        Line(types + L"\\.zip", L"Default | 2 | \"%ZipOwner%\\0\""),
+        Line(types + L"\\.zip", L"Existed | 4 | 1"),
+        Line(types + L"\\.zip", L"NullFile | 1 | \"\\0\""),
+        Line(types + L"\\.zip", L"ShellNewExisted | 4 | 1"),
+        types + L"\\.zvx |",
+        Line(types + L"\\.zvx", L"Default | 1 | \"Other.zvx\\0\""),
+        Line(types + L"\\.zvx", L"Existed | 4 | 1"),
+        Line(types + L"\\.zvx", L"FileName | 4 | 7"),
+        Line(types + L"\\.zvx", L"ShellNewExisted | 4 | 1"),
+    };
+    EXPECT_EQ(record, testsupport::ExportTree(HKEY_LOCAL_MACHINE, kRecord));
+    // The per-user record, as earlier versions read it: text only.
+    EXPECT_EQ(L"%ZipOwner%", StringOf(HKEY_CURRENT_USER, Saved(L".zip"), L"Type"));
+    EXPECT_EQ(L"*", StringOf(HKEY_CURRENT_USER, Saved(L".zip"), L"ShellNew"));
+    EXPECT_EQ(L"", StringOf(HKEY_CURRENT_USER, Saved(L".7z"), L"Type"));
+    EXPECT_EQ(L"", StringOf(HKEY_CURRENT_USER, Saved(L".zvx"), L"ShellNew"));
+    // The real uninstall gives such values back in their types and bytes (test_setup_program.cpp).
+}
+
+TEST_F(Associations, ARecordOfAnEarlierVersionIsKeptForTheMachineAtTheNextSetup)
+{
+    // An earlier version took .zip and kept the record per user only.
+    ASSERT_TRUE(SetString(kClasses, L".zip", L"", L"Zorvex.ZIP"));
+    ASSERT_TRUE(SetString(kClasses, L".zip\\ShellNew", L"FileName", InProgramFolder(L"zipnew.dat")));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, Saved(L".zip"), L"Exist", 1));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, Saved(L".zip"), L"Type", L"OtherArc.zip"));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, Saved(L".zip"), L"ShellNew", L"*"));
+
+    AssociateExtension(L".zip", kBindExtension | kWantNewFileEntry | kZipRow);
+    const std::wstring zip = L"HKLM\\Software\\Zorvex\\Record\\Types\\.zip";
+    EXPECT_EQ((std::vector<std::wstring>{zip + L" |", Line(zip, L"Default | 1 | \"OtherArc.zip\\0\""),
+                                         Line(zip, L"Existed | 4 | 1"), Line(zip, L"NullFile | 1 | \"\\0\""),
+                                         Line(zip, L"ShellNewExisted | 4 | 1")}),
+              testsupport::ExportTree(HKEY_LOCAL_MACHINE, Recorded(L".zip")));
+
+    // Another account uninstalls.
+    testsupport::DeleteTree(HKEY_CURRENT_USER, L"Software\\Zorvex");
+    AssociateExtension(L".zip", kReleaseExtension | kZipRow);
+    EXPECT_EQ(L"OtherArc.zip", StringOf(kClasses, L".zip"));
+    EXPECT_EQ(L"", StringOf(kClasses, L".zip\\ShellNew", L"NullFile"));
+    EXPECT_FALSE(HasValue(kClasses, L".zip\\ShellNew", L"FileName"));
+}
+
+TEST_F(Associations, WithoutAnyRecordOnlyWhatIsPlainlyTheProductsGoes)
+{
+    // The product's types with no record of their former state anywhere.
+    ASSERT_TRUE(SetString(kClasses, L".zvx", L"", L"Zorvex"));
+    ASSERT_TRUE(SetString(kClasses, L".zvx\\ShellNew", L"FileName", L"C:\\Gone\\Zorvex\\ZVXNEW.DAT"));
+    ASSERT_TRUE(SetString(kClasses, L".r05", L"", L"Zorvex"));
+    ASSERT_TRUE(SetString(kClasses, L".r06", L"", L"OtherVolumes"));
+    ASSERT_TRUE(SetString(kClasses, L".r07", L"", L"zorvex"));
+    ASSERT_TRUE(SetString(kClasses, L".r07", L"Other", L"kept"));
+    ASSERT_TRUE(SetString(kClasses, L".zip", L"", L"Zorvex.ZIP"));
+    ASSERT_TRUE(SetString(kClasses, L".zip\\ShellNew", L"FileName", L"C:\\Other\\empty.zip"));
+    ASSERT_TRUE(SetString(kClasses, L".tar", L"", L"Zorvex"));
+    ASSERT_TRUE(SetString(kClasses, L".tar\\OpenWithProgids", L"Other.tar", L""));
+
+    AssociateExtension(L".zvx", kReleaseExtension | kZvxRow);
+    AssociateExtension(L".zip", kReleaseExtension | kZipRow);
+    AssociateExtension(L".tar", kReleaseExtension);
+
+    // The product's entry named its own template: it and the keys that held nothing else go.
+    EXPECT_FALSE(HasKey(kClasses, L".zvx"));
+    EXPECT_FALSE(HasKey(kClasses, L".r05"));
+    EXPECT_EQ(L"OtherVolumes", StringOf(kClasses, L".r06"));
+    EXPECT_EQ(kMissing, StringOf(kClasses, L".r07"));
+    EXPECT_EQ(L"kept", StringOf(kClasses, L".r07", L"Other"));
+    // Another program's new-file entry stays, and with it the key, without a default value.
+    EXPECT_EQ(kMissing, StringOf(kClasses, L".zip"));
+    EXPECT_EQ(L"C:\\Other\\empty.zip", StringOf(kClasses, L".zip\\ShellNew", L"FileName"));
+    EXPECT_EQ(kMissing, StringOf(kClasses, L".tar"));
+    EXPECT_TRUE(HasKey(kClasses, L".tar\\OpenWithProgids"));
+    EXPECT_FALSE(HasKey(kClasses, L".r00"));
+
+    // A bind without the new-file entry takes away only the product's own entry.
+    ASSERT_TRUE(SetString(kClasses, L".zip", L"", L"Zorvex.ZIP"));
+    ASSERT_TRUE(SetString(kClasses, L".zip\\ShellNew", L"FileName", InProgramFolder(L"zipnew.dat")));
+    ASSERT_TRUE(SetString(kClasses, L".zip\\ShellNew", L"ItemName", L"kept"));
+    AssociateExtension(L".zip", kBindExtension | kZipRow);
+    EXPECT_EQ(L"Zorvex.ZIP", StringOf(kClasses, L".zip"));
+    EXPECT_FALSE(HasValue(kClasses, L".zip\\ShellNew", L"FileName"));
+    EXPECT_EQ(L"kept", StringOf(kClasses, L".zip\\ShellNew", L"ItemName"));
+}
+
+TEST_F(Associations, AFormerStateThatCannotBeKeptWholeIsNotTaken)
+{
+    // A former owner larger than the record holds: taking the type would lose it.
+    const std::string large(9000, 'L');
+    ASSERT_TRUE(testsupport::SetRaw(kClasses, L".cab", L"", REG_BINARY, large.data(),
+                                    static_cast<DWORD>(large.size())));
+    AssociateExtension(L".cab", kBindExtension | kWantNewFileEntry);
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(testsupport::GetRaw(kClasses, L".cab", L"", type, data));
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+    EXPECT_EQ(large, data);
+    EXPECT_FALSE(HasKey(HKEY_LOCAL_MACHINE, Recorded(L".cab")));
+    EXPECT_FALSE(HasKey(HKEY_CURRENT_USER, Saved(L".cab")));
+
+    // One that fits is taken, and given back whole.
+    const std::string fits(8192, 'F');
+    ASSERT_TRUE(testsupport::SetRaw(kClasses, L".cab", L"", REG_BINARY, fits.data(), static_cast<DWORD>(fits.size())));
+    AssociateExtension(L".cab", kBindExtension | kWantNewFileEntry);
+    EXPECT_EQ(L"Zorvex", StringOf(kClasses, L".cab"));
+    AssociateExtension(L".cab", kReleaseExtension);
+    ASSERT_TRUE(testsupport::GetRaw(kClasses, L".cab", L"", type, data));
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+    EXPECT_EQ(fits, data);
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "common/settings/settings_store.h"
+#include "tests/support/change_log_support.h"
 #include "tests/support/integration_fixture.h"
+#include "tests/support/program_support.h"
 #include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
@@ -287,6 +289,13 @@ protected:
         Removal::TearDown();
     }
     std::wstring Installed(const wchar_t* name) const { return folder_ + L"\\" + name; }
+    // Setup ran in-process, so the registration names the test program's folder.
+    // Without the product's program there, that folder is no install of its own
+    // and the registration is the uninstalled copy's to remove.
+    static void LeaveNoProgramInTheSetupFolder()
+    {
+        ASSERT_TRUE(DeleteFileW(InProgramFolder(L"Zorvex.exe").c_str()));
+    }
 
     std::wstring folder_;
     bool batchStarted_ = false;
@@ -297,6 +306,7 @@ TEST_F(UninstallProgram, RemovesTheIntegrationBeforeAnyFile)
     const std::vector<std::wstring> before = testsupport::ExportMachine();
     ApplyAsSetup(Everything(), false);
     ASSERT_EQ(L"Zorvex.ZIP", StringOf(kClasses, L".zip"));
+    LeaveNoProgramInTheSetupFolder();
 
     HANDLE change = FindFirstChangeNotificationW(folder_.c_str(), FALSE,
                                                  FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME);
@@ -326,6 +336,7 @@ TEST_F(UninstallProgram, RemovesTheIntegrationBeforeAnyFile)
 TEST_F(UninstallProgram, ForAnInstallerPackageFilesEntryAndAppPathsStay)
 {
     ApplyAsSetup(Everything(), false);
+    LeaveNoProgramInTheSetupFolder();
     testsupport::ChildProcess uninstall;
     ASSERT_TRUE(uninstall.Start(Installed(L"Uninstall.exe"), L"-msi -s", folder_.c_str()));
     EXPECT_EQ(0, uninstall.Wait(60000));
@@ -336,6 +347,66 @@ TEST_F(UninstallProgram, ForAnInstallerPackageFilesEntryAndAppPathsStay)
     EXPECT_EQ(InProgramFolder(L"Zorvex.exe"), StringOf(kMachine, kAppPaths));
     EXPECT_TRUE(testsupport::Exists(Installed(L"Zorvex.exe")));
     EXPECT_TRUE(testsupport::Exists(Installed(L"Uninstall.lst")));
+}
+
+// The test program's folder holds the install that setup registered; the
+// uninstaller in folder_ is a copy left elsewhere. Its run removes its own files
+// and leaves the live install's registration, associations and settings whole.
+TEST_F(UninstallProgram, AStaleCopyLeavesTheLiveRegistrationWhole)
+{
+    ApplyAsSetup(Everything(), false);
+    const std::wstring live = ProgramFolder() + L"\\";
+    const std::vector<std::wstring> before = testsupport::ExportMachine();
+    const std::wstring logs = testsupport::MakeScratchFolder(L"stale-copy-log");
+    {
+        testsupport::EnvironmentGuard log(L"ZORVEX_LOG", (logs + L"\\uninstall.log").c_str());
+        testsupport::ChildProcess uninstall;
+        ASSERT_TRUE(uninstall.Start(Installed(L"Uninstall.exe"), L"-s", folder_.c_str()));
+        batchStarted_ = true;
+        EXPECT_EQ(0, uninstall.Wait(60000));
+    }
+    EXPECT_EQ(L"", Join(testsupport::Difference(before, testsupport::ExportMachine())));
+    EXPECT_FALSE(testsupport::Exists(Installed(L"Zorvex.exe")));
+    EXPECT_TRUE(testsupport::Exists(InProgramFolder(L"Zorvex.exe")));
+    EXPECT_TRUE(testsupport::Exists(testsupport::ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Zorvex"));
+    EXPECT_TRUE(testsupport::Exists(testsupport::ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Zorvex.lnk"));
+    std::vector<testsupport::LogLine> notes = testsupport::LinesOf(testsupport::ReadChangeLog(logs + L"\\uninstall.log"), "note");
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(L"the registration names another install that still holds the program, " + live +
+                  L": it and the settings stay, only this folder's files are removed",
+              notes.back().Texts.at(0));
+
+    // Asked, the user is told which install stays and why (a second copy, beside the first).
+    const std::wstring second = folder_.substr(0, folder_.find_last_of(L'\\')) + L"\\Second";
+    ASSERT_TRUE(CreateDirectoryW(second.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW((testsupport::BinDir() + L"\\Uninstall.exe").c_str(), (second + L"\\Uninstall.exe").c_str(),
+                          FALSE));
+    ASSERT_TRUE(testsupport::WriteBytes(second + L"\\Uninstall.lst", "Uninstall.exe\r\nUninstall.lst\r\n"));
+    testsupport::ChildProcess interactive;
+    ASSERT_TRUE(interactive.Start(second + L"\\Uninstall.exe", L"", second.c_str()));
+    HWND question = testsupport::WaitForProcessWindow(interactive, L"#32770", 60000);
+    ASSERT_NE(nullptr, question);
+    ASSERT_TRUE(testsupport::PressButton(question, IDYES));
+    HWND notice = nullptr;
+    for (int i = 0; i < 600 && notice == nullptr; ++i) {
+        for (HWND window : testsupport::ProcessWindows(interactive.Id(), L"#32770")) {
+            if (window != question)
+                notice = window;
+        }
+        Sleep(100);
+    }
+    ASSERT_NE(nullptr, notice);
+    EXPECT_EQ(L"Zorvex is also installed in " + live +
+                  L", and that is the installation Windows knows. Its file types, shortcuts, Explorer commands and "
+                  L"settings stay as they are: only the files in this program's folder are removed.",
+              testsupport::MessageBoxText(notice));
+    EXPECT_EQ(std::vector<int>{IDOK}, testsupport::ButtonIds(notice));
+    ASSERT_TRUE(testsupport::PressButton(notice, IDOK));
+    EXPECT_EQ(0, interactive.Wait(60000));
+    EXPECT_EQ(L"", Join(testsupport::Difference(before, testsupport::ExportMachine())));
+    for (int i = 0; i < 300 && testsupport::Exists(second + L"\\Uninstall.exe"); ++i)
+        Sleep(100);
+    testsupport::RemoveTree(logs);
 }
 
 TEST(UninstallImage, HoldsTheTemplatesButNoCompleteArchiveSignature)

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "common/settings/settings_file.h"
@@ -225,10 +226,11 @@ TEST_F(StoreTest, ReadStringNeverHandsOnACutValue)
     ASSERT_EQ(0, WriteUserString(L"Str", L"Fits", L"abcd"));
     ASSERT_EQ(0, WriteUserString(L"Str", L"Long", L"abcde"));
     ASSERT_EQ(0, WriteUserString(L"Str", L"Empty", L""));
-    // Text without a terminator: exactly the buffer's size, and one less. (Binary,
-    // because Wine adds a terminator to REG_SZ data; the type is not checked.)
-    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, Product(L"Str"), L"Bare5", REG_BINARY, L"abcde", 10));
-    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, Product(L"Str"), L"Bare4", REG_BINARY, L"abcd", 8));
+    // Text without a terminator: exactly the buffer's size, and one less. (Windows
+    // and Wine count a terminator in when the character after the data is one, so
+    // another character follows the data here.)
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, Product(L"Str"), L"Bare5", REG_SZ, L"abcdeZ", 10));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, Product(L"Str"), L"Bare4", REG_SZ, L"abcdZ", 8));
 
     wchar_t buffer[5];
     EXPECT_TRUE(ReadUserString(L"Str", L"Fits", buffer, L"def", 5));
@@ -245,6 +247,72 @@ TEST_F(StoreTest, ReadStringNeverHandsOnACutValue)
     EXPECT_STREQ(L"def", buffer);
     EXPECT_FALSE(ReadUserString(L"NoSuchKey", L"Fits", buffer, L"def", 5));
     EXPECT_STREQ(L"def", buffer);
+}
+
+TEST_F(StoreTest, TextIsReadOnlyInATextTypeAndTypedValuesKeepTheirOwn)
+{
+    const std::wstring key = Product(L"Typed");
+    const BYTE binary[] = {'O', 0, 'k', 0};  // the bytes of text, but binary data
+    const DWORD seven = 7;
+    const wchar_t expand[] = L"%TEMP%\\x";
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, key, L"Binary", REG_BINARY, binary, 4));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, key, L"Dword", REG_DWORD, &seven, 4));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, key, L"Multi", REG_MULTI_SZ, L"a\0b\0", 10));
+    ASSERT_TRUE(SetRaw(HKEY_CURRENT_USER, key, L"Expand", REG_EXPAND_SZ, expand, sizeof expand));
+
+    wchar_t buffer[16];
+    for (const wchar_t* name : {L"Binary", L"Dword", L"Multi"}) {
+        EXPECT_FALSE(ReadUserString(L"Typed", name, buffer, L"def", 16)) << name;
+        EXPECT_STREQ(L"def", buffer) << name;
+    }
+    EXPECT_TRUE(ReadUserString(L"Typed", L"Expand", buffer, L"def", 16));
+    EXPECT_STREQ(L"%TEMP%\\x", buffer);  // as stored, not expanded
+
+    // Typed values: any type, byte for byte, never cut.
+    BYTE data[16];
+    DWORD type = 0;
+    DWORD bytes = sizeof data;
+    EXPECT_EQ(ERROR_SUCCESS, ReadTypedValue(HKEY_CURRENT_USER, L"Typed", L"Binary", type, data, bytes));
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+    ASSERT_EQ(4u, bytes);
+    EXPECT_EQ(0, memcmp(binary, data, 4));
+    bytes = 3;
+    EXPECT_EQ(ERROR_MORE_DATA, ReadTypedValue(HKEY_CURRENT_USER, L"Typed", L"Binary", type, data, bytes));
+    EXPECT_EQ(0u, bytes);
+    bytes = sizeof data;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadTypedValue(HKEY_CURRENT_USER, L"Typed", L"Missing", type, data, bytes));
+    bytes = sizeof data;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadTypedValue(HKEY_CURRENT_USER, L"NoSuchKey", L"x", type, data, bytes));
+
+    const BYTE odd[] = {1, 2, 3};
+    EXPECT_EQ(0, WriteTypedValue(HKEY_CLASSES_ROOT, kClass, L"Odd", REG_BINARY, odd, 3));
+    EXPECT_EQ(0, WriteTypedValue(HKEY_CLASSES_ROOT, kClass, L"", REG_EXPAND_SZ, expand, sizeof expand));
+    EXPECT_EQ(0, WriteTypedValue(HKEY_CLASSES_ROOT, kClass, L"Seven", REG_DWORD, &seven, 4));
+    std::string raw;
+    ASSERT_TRUE(GetRaw(HKEY_CLASSES_ROOT, kClass, L"Odd", type, raw));
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+    EXPECT_EQ(std::string("\x01\x02\x03", 3), raw);
+    ASSERT_TRUE(GetRaw(HKEY_CLASSES_ROOT, kClass, L"", type, raw));
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
+    EXPECT_EQ(std::string("%\0T\0E\0M\0P\0%\0\\\0x\0\0\0", 18), raw);
+    EXPECT_EQ(7, DwordOf(HKEY_CLASSES_ROOT, kClass, L"Seven"));
+
+    // The settings file keeps no types: what it would serve is refused and stored
+    // nowhere; absolute paths still reach the registry.
+    UseSettingsFile(L"HKCU\\Typed\\Text=\"file\"\r\n");
+    bytes = sizeof data;
+    EXPECT_EQ(ERROR_INVALID_FUNCTION, ReadTypedValue(HKEY_CURRENT_USER, L"Typed", L"Text", type, data, bytes));
+    EXPECT_EQ(ERROR_INVALID_FUNCTION, WriteTypedValue(HKEY_LOCAL_MACHINE, L"Typed", L"Odd", REG_BINARY, odd, 3));
+    EXPECT_FALSE(HasKey(HKEY_LOCAL_MACHINE, Product(L"Typed")));
+    EXPECT_EQ(0, WriteTypedValue(HKEY_LOCAL_MACHINE, L"\\Software\\ZvxSettingsTest", L"Odd", REG_BINARY, odd, 3));
+    bytes = sizeof data;
+    EXPECT_EQ(ERROR_SUCCESS,
+              ReadTypedValue(HKEY_LOCAL_MACHINE, L"\\Software\\ZvxSettingsTest", L"Odd", type, data, bytes));
+    EXPECT_EQ(3u, bytes);
+    EXPECT_EQ(L"\uFEFF"
+              L"Global\\AppData=1\r\nGlobal\\Integration=1\r\nGlobal\\SaveSettings=1\r\n"
+              L"HKCU\\Typed\\Text=\"file\"\r\n",
+              SavedFile());
 }
 
 TEST_F(StoreTest, DeleteKeyLeavesAKeyWithSubkeysAndDeleteValueOneValue)

@@ -523,4 +523,309 @@ TEST_F(SetupProgram, ItsChangeLogNamesEveryChangeAndAPreviewOfSetupChangesNothin
     RemoveTree(logs);
 }
 
+
+// The parents of the shell extension's handler keys, which the uninstall leaves
+// by design because other programs share them, as the machine export spells them.
+bool IsSharedParent(const std::wstring& line)
+{
+    static const wchar_t* const parents[] = {
+        L"HKLM\\Software\\Classes\\Drive",
+        L"HKLM\\Software\\Classes\\Drive\\shellex",
+        L"HKLM\\Software\\Classes\\Drive\\shellex\\DragDropHandlers",
+        L"HKLM\\Software\\Classes\\exefile",
+        L"HKLM\\Software\\Classes\\exefile\\shellex",
+        L"HKLM\\Software\\Classes\\exefile\\shellex\\PropertySheetHandlers",
+        L"HKLM\\Software\\Classes\\folder",
+        L"HKLM\\Software\\Classes\\folder\\shellex",
+        L"HKLM\\Software\\Classes\\folder\\shellex\\DragDropHandlers",
+        L"HKLM\\Software\\RegisteredApplications",
+    };
+    for (const wchar_t* parent : parents) {
+        if (line == L"+ " + std::wstring(parent) + L" |")
+            return true;
+    }
+    return false;
+}
+
+// What differs from the export before setup, less the shared parents.
+std::vector<std::wstring> LeftBehind(const std::vector<std::wstring>& before)
+{
+    std::vector<std::wstring> left;
+    for (const std::wstring& line : Difference(before, ExportMachine())) {
+        // Wine keeps state of its own there (the first window of a session adds keys).
+        if (!IsSharedParent(line) && line.compare(2, 19, L"HKCU\\Software\\Wine\\") != 0)
+            left.push_back(line);
+    }
+    return left;
+}
+
+const wchar_t kUserShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+class SetupThenUninstall : public SetupProgram {
+protected:
+    void SetUp() override
+    {
+        SetupProgram::SetUp();
+        // No .ace of an earlier version here: the export before setup is the machine untouched.
+        DeleteTree(HKEY_CLASSES_ROOT, L".ace");
+        DeleteTree(HKEY_CURRENT_USER, kSettings);
+        // A folder of its own, which the uninstall must be able to remove: an
+        // Explorer window that an earlier test opened from the other one keeps
+        // that one as its current folder, which Wine does not let go.
+        install_ = MakeScratchFolder(L"setup-record") + L"\\Zorvex";
+        program_ = install_ + L"\\Uninstall.exe";
+        ASSERT_TRUE(CreateDirectoryW(install_.c_str(), nullptr));
+        ASSERT_TRUE(CopyFileW((BinDir() + L"\\Uninstall.exe").c_str(), program_.c_str(), FALSE));
+        ASSERT_TRUE(WriteBytes(install_ + L"\\Zorvex.exe", "stands in for the archiver"));
+        ASSERT_TRUE(WriteBytes(install_ + L"\\Uninstall.lst",
+                               "Zorvex.exe\r\nzvxnew.dat\r\nzipnew.dat\r\nUninstall.exe\r\nUninstall.lst\r\n"));
+    }
+    void TearDown() override
+    {
+        SetupProgram::TearDown();
+        RemoveTree(L"C:\\zvx-tests\\setup-record");
+    }
+    // The silent uninstall, and its batch file's removal of the program and folder.
+    void Uninstall(const wchar_t* arguments = L"-s")
+    {
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(program_, arguments, install_.c_str()));
+        EXPECT_EQ(0, child.Wait(120000));
+        EXPECT_TRUE(WaitForProcesses(ChildProcessIds(child.Id(), L"cmd.exe"), 60000));
+        for (int i = 0; i < 100 && Exists(install_); ++i)
+            Sleep(100);
+    }
+};
+
+// Wine keeps one profile, so the account that uninstalls (SYSTEM, under a
+// deployment tool) is stood in for by what it would not see: the user's
+// Software\Zorvex is gone, and the user's desktop and programs folders point
+// elsewhere. Everything setup took and made must still come back. (The user's
+// desktop is a folder of the test's during setup too: Wine links the prefix's
+// own to the host's home folder, which other test runs share.)
+TEST_F(SetupThenUninstall, AnUninstallByAnotherAccountGivesEverythingBack)
+{
+    // Before setup: .zip belongs to another program and has a new-file entry whose
+    // FileName is a number; .7z's owner is expandable text, .cab's binary data.
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".zip", L"", L"OtherArc.zip"));
+    const DWORD seven = 7;
+    ASSERT_TRUE(SetRaw(HKEY_CLASSES_ROOT, L".zip\\ShellNew", L"FileName", REG_DWORD, &seven, 4));
+    const wchar_t expandOwner[] = L"%OtherArc%.7z";
+    ASSERT_TRUE(SetRaw(HKEY_CLASSES_ROOT, L".7z", L"", REG_EXPAND_SZ, expandOwner, sizeof expandOwner));
+    const BYTE binaryOwner[] = {0x01, 0x00, 0xFE};
+    ASSERT_TRUE(SetRaw(HKEY_CLASSES_ROOT, L".cab", L"", REG_BINARY, binaryOwner, sizeof binaryOwner));
+    const std::wstring profiles = MakeScratchFolder(L"setup-profiles");
+    const std::wstring userLink = profiles + L"\\User\\Desktop\\Zorvex.lnk";
+    const std::wstring userGroup = ShellFolder(CSIDL_PROGRAMS) + L"\\Zorvex";
+    const std::wstring commonGroup = ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Zorvex";
+    const std::wstring startLink = ShellFolder(CSIDL_COMMON_STARTMENU) + L"\\Zorvex.lnk";
+    for (const wchar_t* folder : {L"\\User", L"\\User\\Desktop", L"\\Other", L"\\Other\\Desktop", L"\\Other\\Programs"})
+        ASSERT_TRUE(CreateDirectoryW((profiles + folder).c_str(), nullptr));
+    const std::vector<std::wstring> before = ExportMachine();
+    {
+        RegistryValueGuard desktop(HKEY_CURRENT_USER, kUserShellFolders, L"Desktop");
+        RegistryValueGuard programs(HKEY_CURRENT_USER, kUserShellFolders, L"Programs");
+        RegistryValueGuard desktopSeen(HKEY_CURRENT_USER, kShellFolders, L"Desktop");
+        RegistryValueGuard programsSeen(HKEY_CURRENT_USER, kShellFolders, L"Programs");
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kUserShellFolders, L"Desktop", profiles + L"\\User\\Desktop"));
+        // The user keeps a shortcut of the product's on their own desktop: setup updates it there.
+        ComApartment com;
+        IShellLinkW* link = nullptr;
+        ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                               reinterpret_cast<void**>(&link))));
+        link->SetPath(L"C:\\Old\\Zorvex.exe");
+        IPersistFile* file = nullptr;
+        ASSERT_TRUE(SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))));
+        EXPECT_TRUE(SUCCEEDED(file->Save(userLink.c_str(), TRUE)));
+        file->Release();
+        link->Release();
+
+        ASSERT_EQ(0, RunSilent(L"-setup -s -initA1111111D1M1P1S1"));
+        ASSERT_EQ(L"Zorvex", StringOf(HKEY_CLASSES_ROOT, L".cab", L""));
+        ASSERT_EQ(install_ + L"\\Zorvex.exe", ReadShortcut(userLink).Target);
+        ASSERT_TRUE(Exists(userGroup));
+        ASSERT_TRUE(Exists(startLink));
+
+        DeleteTree(HKEY_CURRENT_USER, kSettings);
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kUserShellFolders, L"Desktop", profiles + L"\\Other\\Desktop"));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kUserShellFolders, L"Programs", profiles + L"\\Other\\Programs"));
+        Uninstall();
+    }
+
+    EXPECT_EQ(std::vector<std::wstring>(), LeftBehind(before));
+    EXPECT_FALSE(Exists(userLink));
+    EXPECT_FALSE(Exists(userGroup));
+    EXPECT_FALSE(Exists(commonGroup));
+    EXPECT_FALSE(Exists(startLink));
+    EXPECT_FALSE(Exists(install_)) << testing::PrintToString(FolderEntries(install_));
+    EXPECT_EQ(std::vector<std::wstring>(), FolderEntries(profiles + L"\\Other\\Desktop"));
+    EXPECT_EQ(std::vector<std::wstring>(), FolderEntries(profiles + L"\\Other\\Programs"));
+    RemoveTree(profiles);
+}
+
+// The self-extracting archive brings a zorvex.ini, which setup copies beside the
+// program after it has applied the choices: every later run is portable, but the
+// former owners and the copy itself are still known to the machine.
+TEST_F(SetupThenUninstall, TheSettingsFileOfTheSelfExtractingArchiveGoesWithEverythingElse)
+{
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".zip", L"", L"OtherArc.zip"));
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".zip\\ShellNew", L"FileName", L"C:\\Other\\empty.zip"));
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".7z", L"", L"OtherArc.7z"));
+    const std::wstring sfx = MakeScratchFolder(L"setup-sfx");
+    ASSERT_TRUE(WriteBytes(sfx + L"\\zorvex.ini", "HKCU\\Interface\\Misc\\Theme=\"dark\"\r\n"));
+    const std::vector<std::wstring> before = ExportMachine();
+    {
+        EnvironmentGuard sfxname(L"sfxname", (sfx + L"\\setup.exe").c_str());
+        ASSERT_EQ(0, RunSilent(L"-setup -s -initA010000100000000000S1"));
+    }
+    ASSERT_TRUE(Exists(install_ + L"\\zorvex.ini"));
+    ASSERT_EQ(L"Zorvex.ZIP", StringOf(HKEY_CLASSES_ROOT, L".zip", L""));
+    ASSERT_TRUE(HasKey(HKEY_CURRENT_USER, kSettings));  // setup's own run was not portable
+
+    Uninstall();
+    EXPECT_EQ(std::vector<std::wstring>(), LeftBehind(before));
+    EXPECT_FALSE(Exists(install_)) << testing::PrintToString(FolderEntries(install_));
+    EXPECT_TRUE(Exists(sfx + L"\\zorvex.ini"));
+    RemoveTree(sfx);
+}
+
+// A settings file that is never saved keeps setup's per-user records in memory
+// only; the machine's record still gives everything back.
+TEST_F(SetupThenUninstall, ASettingsFileThatIsNeverSavedLosesNoFormerOwner)
+{
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".zip", L"", L"OtherArc.zip"));
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".7z", L"", L"OtherArc.7z"));
+    const std::string settings = "Global\\SaveSettings=0\r\n";
+    ASSERT_TRUE(WriteBytes(install_ + L"\\Zorvex.ini", settings));
+    ASSERT_TRUE(WriteBytes(install_ + L"\\Uninstall.lst", "Zorvex.exe\r\nzvxnew.dat\r\nzipnew.dat\r\nZorvex.ini\r\n"
+                                                          "Uninstall.exe\r\nUninstall.lst\r\n"));
+    const std::vector<std::wstring> before = ExportMachine();
+
+    ASSERT_EQ(0, RunSilent(L"-setup -s -initA010000100000000000S1"));
+    ASSERT_EQ(L"Zorvex.ZIP", StringOf(HKEY_CLASSES_ROOT, L".zip", L""));
+    std::string unchanged;
+    ASSERT_TRUE(ReadBytes(install_ + L"\\Zorvex.ini", unchanged));
+    ASSERT_EQ(settings, unchanged);
+
+    Uninstall();
+    EXPECT_EQ(std::vector<std::wstring>(), LeftBehind(before));
+    EXPECT_FALSE(Exists(install_)) << testing::PrintToString(FolderEntries(install_));
+}
+
+// An earlier version's setup kept the former owners per user only; they are
+// still given back. A type of the product's without any record loses only what
+// is plainly the product's.
+TEST_F(SetupThenUninstall, RecordsOfAnEarlierVersionAreStillGivenBack)
+{
+    const std::wstring saved = std::wstring(kSetup) + L"\\";
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".zip", L"", L"Zorvex.ZIP"));
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".zip\\ShellNew", L"FileName", install_ + L"\\zipnew.dat"));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, saved + L".zip", L"Exist", 1));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, saved + L".zip", L"Type", L"OtherArc.zip"));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, saved + L".zip", L"ShellNew", L"C:\\Other\\empty.zip"));
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".cab", L"", L"Zorvex"));
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, saved + L".cab", L"Exist", 0));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, saved + L".cab", L"Type", L""));
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".7z", L"", L"Zorvex"));
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".7z\\OpenWithProgids", L"Other.7z", L""));
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, L".tar", L"", L"Zorvex"));
+
+    Uninstall();
+    EXPECT_EQ(L"OtherArc.zip", StringOf(HKEY_CLASSES_ROOT, L".zip", L""));
+    EXPECT_EQ(L"C:\\Other\\empty.zip", StringOf(HKEY_CLASSES_ROOT, L".zip\\ShellNew", L"FileName"));
+    EXPECT_FALSE(HasKey(HKEY_CLASSES_ROOT, L".cab"));
+    // No record anywhere: never an empty default value, and a key only when nothing else is in it.
+    EXPECT_EQ(L"<missing>", StringOf(HKEY_CLASSES_ROOT, L".7z", L""));
+    EXPECT_TRUE(HasKey(HKEY_CLASSES_ROOT, L".7z\\OpenWithProgids"));
+    EXPECT_FALSE(HasKey(HKEY_CLASSES_ROOT, L".tar"));
+    EXPECT_FALSE(HasKey(HKEY_CURRENT_USER, kSettings));
+}
+
+// Wine's own setting for Uninstall.exe alone: an empty DllOverrides entry keeps a
+// library from loading into it. Set while the owner lives, then taken away with
+// the keys it made. (WINEDLLOVERRIDES in the environment of a child that a
+// Windows process starts does not reach Wine's loader.)
+class ProgramWithoutLibrary {
+public:
+    explicit ProgramWithoutLibrary(const wchar_t* library)
+        : library_(library), hadKey_(HasKey(HKEY_CURRENT_USER, kAppDefaults))
+    {
+        EXPECT_TRUE(SetString(HKEY_CURRENT_USER, Overrides(), library_, L""));
+    }
+    ~ProgramWithoutLibrary()
+    {
+        testsupport::DeleteValue(HKEY_CURRENT_USER, Overrides(), library_);
+        DeleteKeyIfEmpty(HKEY_CURRENT_USER, Overrides());
+        if (!hadKey_)
+            DeleteKeyIfEmpty(HKEY_CURRENT_USER, kAppDefaults);
+    }
+    ProgramWithoutLibrary(const ProgramWithoutLibrary&) = delete;
+    ProgramWithoutLibrary& operator=(const ProgramWithoutLibrary&) = delete;
+
+private:
+    static constexpr const wchar_t* kAppDefaults = L"Software\\Wine\\AppDefaults\\Uninstall.exe";
+    static std::wstring Overrides() { return std::wstring(kAppDefaults) + L"\\DllOverrides"; }
+
+    const wchar_t* library_;
+    bool hadKey_;
+};
+
+// The settings dialog holds a rich-edit control: without the rich-edit library it
+// cannot be made.
+TEST_F(SetupProgram, WithoutTheRichEditLibraryASilentSetupStillSetsUp)
+{
+    std::wstring logs = MakeScratchFolder(L"setup-richedit-log");
+    ProgramWithoutLibrary noRichEdit(L"riched20");
+    {
+        // With someone to answer it, no settings dialog: only the completion dialog
+        // comes, nothing is applied, and the log says why.
+        EnvironmentGuard log(L"ZORVEX_LOG", (logs + L"\\interactive.log").c_str());
+        ChildProcess child;
+        HWND first = StartInteractive(child, L"-setup");
+        ASSERT_NE(nullptr, first);
+        EXPECT_EQ(install_, ControlText(first, IDC_INSTFOLDER));
+        ASSERT_TRUE(PressButton(first, IDOK));
+        EXPECT_EQ(0, child.Wait(30000));
+    }
+    EXPECT_EQ("result dialog-failed 0", ReadChangeLog(logs + L"\\interactive.log").back().Raw);
+    EXPECT_FALSE(HasKey(HKEY_LOCAL_MACHINE, kUninstallEntry));
+    EXPECT_EQ(-1, SetFlag(L".zvx"));
+
+    {
+        EnvironmentGuard log(L"ZORVEX_LOG", (logs + L"\\silent.log").c_str());
+        EXPECT_EQ(0, RunSilent(L"-setup -s -initA1"));
+    }
+    std::vector<LogLine> lines = ReadChangeLog(logs + L"\\silent.log");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("result ok 0", lines.back().Raw);
+    EXPECT_EQ(1u, LinesOf(lines, "note").size());
+    EXPECT_EQ(L"the setup dialog cannot be made: the choices are applied without it",
+              LinesOf(lines, "note").at(0).Texts.at(0));
+    EXPECT_EQ(program_, StringOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
+    EXPECT_EQ(1, SetFlag(L".zvx"));
+    EXPECT_EQ(L"Zorvex", StringOf(HKEY_CLASSES_ROOT, L".zvx", L""));
+    EXPECT_EQ(L"OtherAce", StringOf(HKEY_CLASSES_ROOT, L".ace", L""));
+    RemoveTree(logs);
+}
+
+// A language library whose settings dialog names a control class that is not
+// there: the program's own template shows the choices instead.
+TEST_F(SetupProgram, ASettingsDialogTheLanguageLibraryCannotMakeComesFromTheProgram)
+{
+    ASSERT_TRUE(CopyFileW(TestLanguageLibraryWithOldRichEdit().c_str(), (install_ + L"\\zvxlng.dll").c_str(), FALSE));
+    ChildProcess child;
+    HWND setup = StartInteractive(child, L"-setup -initA1");
+    ASSERT_NE(nullptr, setup);
+    EXPECT_NE(nullptr, GetDlgItem(setup, IDC_ASSOCZIP));
+    EXPECT_NE(std::wstring::npos, ControlText(setup, IDC_SETUPHELPTEXT).find(L"LIB help on the archive types."));
+    ASSERT_TRUE(PressButton(setup, IDOK));
+    HWND done = WaitForNextDialog(child, setup, 60000);
+    ASSERT_NE(nullptr, done);
+    ASSERT_TRUE(PressButton(done, IDOK));
+    EXPECT_EQ(0, child.Wait(30000));
+    EXPECT_EQ(program_, StringOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
+    EXPECT_EQ(L"Zorvex", StringOf(HKEY_CLASSES_ROOT, L".zvx", L""));
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 #include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
+#include "uninstall/integration/machine_record.h"
 #include "uninstall/integration/shortcuts.h"
 
 namespace {
@@ -243,6 +244,86 @@ TEST_F(Shortcuts, RemovingAGroupWithALockedFileNeverWaitsForAnAnswer)
     EXPECT_TRUE(returned) << "RemoveFolderTree waited for an answer";
     RemoveFolderTree(group.c_str());
     EXPECT_FALSE(testsupport::Exists(group));
+}
+
+
+// A shortcut to target saved at path, straight through the shell's link object.
+void SaveLink(const std::wstring& path, const std::wstring& target)
+{
+    IShellLinkW* link = nullptr;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                           reinterpret_cast<void**>(&link))));
+    link->SetPath(target.c_str());
+    IPersistFile* file = nullptr;
+    ASSERT_TRUE(SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))));
+    EXPECT_TRUE(SUCCEEDED(file->Save(path.c_str(), TRUE)));
+    file->Release();
+    link->Release();
+}
+
+// Another account's profile stands in as a scratch folder: the uninstall finds
+// what setup made there through the machine's record alone.
+TEST_F(Shortcuts, RecordedShortcutsAndGroupsGoFromAnyProfileWhileTheyAreTheProducts)
+{
+    IntegrationOptions options = {};
+    options.DesktopLink = true;
+    options.StartMenuLink = true;
+    options.ProgramsLink = true;
+    UpdateShortcuts(options, nullptr, 0, nullptr);
+    UpdateShortcuts(options, nullptr, 0, nullptr);  // recorded once
+    const std::wstring desktopLink = commonDesktop_ + L"\\Zorvex.lnk";
+    const std::wstring startLink = ShellFolder(CSIDL_COMMON_STARTMENU) + L"\\Zorvex.lnk";
+    const std::wstring userGroup = ShellFolder(CSIDL_PROGRAMS) + L"\\Zorvex";
+    const std::wstring commonGroup = ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Zorvex";
+    const std::wstring shortcuts = L"HKLM\\Software\\Zorvex\\Record\\Shortcuts";
+    const std::wstring groups = L"HKLM\\Software\\Zorvex\\Record\\Groups";
+    EXPECT_EQ((std::vector<std::wstring>{shortcuts + L" |", shortcuts + L" | 0 | 1 | \"" + desktopLink + L"\\0\"",
+                                         shortcuts + L" | 1 | 1 | \"" + startLink + L"\\0\""}),
+              testsupport::ExportTree(HKEY_LOCAL_MACHINE, L"Software\\Zorvex\\Record\\Shortcuts"));
+    EXPECT_EQ((std::vector<std::wstring>{groups + L" |", groups + L" | 0 | 1 | \"" + userGroup + L"\\0\"",
+                                         groups + L" | 1 | 1 | \"" + commonGroup + L"\\0\""}),
+              testsupport::ExportTree(HKEY_LOCAL_MACHINE, L"Software\\Zorvex\\Record\\Groups"));
+
+    const std::wstring other = testsupport::MakeScratchFolder(L"other-profile");
+    ASSERT_TRUE(CreateDirectoryW((other + L"\\Desktop").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((other + L"\\Moved").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((other + L"\\Zorvex").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((other + L"\\Games").c_str(), nullptr));
+    ASSERT_TRUE(testsupport::WriteBytes(other + L"\\Zorvex\\Zorvex.lnk", "a group's shortcut"));
+    // A group the user put a folder of their own into keeps it.
+    ASSERT_TRUE(CreateDirectoryW((other + L"\\Kept").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((other + L"\\Kept\\Zorvex").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((other + L"\\Kept\\Zorvex\\Mine").c_str(), nullptr));
+    ASSERT_TRUE(testsupport::WriteBytes(other + L"\\Kept\\Zorvex\\Zorvex.lnk", "a group's shortcut"));
+    ASSERT_TRUE(testsupport::WriteBytes(other + L"\\Games\\game.lnk", "not the product's"));
+    SaveLink(other + L"\\Desktop\\Zorvex.lnk", Exe());
+    // The user pointed this one at another program since: it is theirs now.
+    SaveLink(other + L"\\Moved\\Zorvex.lnk", L"C:\\Elsewhere\\Zorvex.exe");
+    RecordPath(RecordedList::Shortcuts, (other + L"\\Desktop\\Zorvex.lnk").c_str());
+    RecordPath(RecordedList::Shortcuts, (other + L"\\Moved\\Zorvex.lnk").c_str());
+    RecordPath(RecordedList::Shortcuts, (other + L"\\Gone\\Zorvex.lnk").c_str());
+    RecordPath(RecordedList::ProgramGroups, (other + L"\\Zorvex").c_str());
+    RecordPath(RecordedList::ProgramGroups, (other + L"\\Kept\\Zorvex").c_str());
+    // A group by any other name is never removed on the record's word; nor one that is a link.
+    RecordPath(RecordedList::ProgramGroups, (other + L"\\Games").c_str());
+    RecordPath(RecordedList::ProgramGroups, L"C:\\zvx-link-fixture\\Programs\\User\\Zorvex");
+    const std::wstring behindLink = L"C:\\zvx-link-fixture\\GroupTarget\\User\\record-test.txt";
+    ASSERT_TRUE(testsupport::WriteBytes(behindLink, "behind the link"));
+
+    RemoveRecordedShortcuts();
+    EXPECT_FALSE(testsupport::Exists(desktopLink));
+    EXPECT_FALSE(testsupport::Exists(startLink));
+    EXPECT_FALSE(testsupport::Exists(userGroup));
+    EXPECT_FALSE(testsupport::Exists(commonGroup));
+    EXPECT_FALSE(testsupport::Exists(other + L"\\Desktop\\Zorvex.lnk"));
+    EXPECT_FALSE(testsupport::Exists(other + L"\\Zorvex"));
+    EXPECT_EQ(std::vector<std::wstring>{L"Mine"}, FolderEntries(other + L"\\Kept\\Zorvex"));
+    EXPECT_EQ(L"C:\\Elsewhere\\Zorvex.exe", ReadShortcut(other + L"\\Moved\\Zorvex.lnk").Target);
+    EXPECT_TRUE(testsupport::Exists(other + L"\\Games\\game.lnk"));
+    EXPECT_TRUE(testsupport::Exists(behindLink));
+    EXPECT_TRUE(testsupport::Exists(L"C:\\zvx-link-fixture\\Programs\\User\\Zorvex"));
+    DeleteFileW(behindLink.c_str());
+    testsupport::RemoveTree(other);
 }
 
 }  // namespace

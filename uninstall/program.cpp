@@ -15,6 +15,7 @@
 #include "common/localization/messages.h"
 #include "resources/resource.h"
 #include "uninstall/integration/done_dialog.h"
+#include "uninstall/integration/machine_record.h"
 #include "uninstall/integration/setup_dialog.h"
 #include "uninstall/message_box.h"
 #include "uninstall/options.h"
@@ -48,7 +49,10 @@ bool CopyFromSfxFolder(const wchar_t* name)
     if (!ReplaceNamePart(source, name, kMaxPathChars) || !FileExists(source))
         return false;
     // Never over an existing file; whether the copy worked does not matter to setup.
-    GateCopyNew(source, name);
+    // A copy made is recorded: it is no file the installer listed, and the uninstall
+    // must remove it for the install folder to go.
+    if (GateCopyNew(source, name))
+        RecordSettingsCopy(name);
     return true;
 }
 
@@ -75,13 +79,37 @@ void TakeOptionSteps(const OptionSteps& steps)
     }
 }
 
+// The settings dialog; -1 when not even the program's own template can be made.
+static INT_PTR RunSetupDialog()
+{
+    HINSTANCE module = DialogModule(L"SETUPDLG");
+    INT_PTR result = DialogBoxParamW(module, L"SETUPDLG", nullptr, SetupDialogProc, 0);
+    // A language library's template may name a control class this Windows lacks
+    // (the old RICHEDIT): the program's own template still shows the choices.
+    if (result == -1 && module != OwnModule())
+        result = DialogBoxParamW(OwnModule(), L"SETUPDLG", nullptr, SetupDialogProc, 0);
+    return result;
+}
+
 // The settings dialog, and after OK the completion dialog and the program group.
 static void RunSetupMode()
 {
-    // -1 (the dialog could not be made) counts as OK, as installers have always seen it.
-    if (DialogBoxParamW(DialogModule(L"SETUPDLG"), L"SETUPDLG", nullptr, SetupDialogProc, 0) == 0) {
+    INT_PTR result = RunSetupDialog();
+    if (result == 0) {
         SetRunResult(L"cancelled");
         return;
+    }
+    // -1 (no dialog could be made, the rich-edit library missing) counts as OK, as
+    // installers have always seen it. A silent run applies what OK would have, the
+    // dialog pressing OK on itself there; a run with someone to answer it applied
+    // nothing and says so.
+    if (result == -1) {
+        if (GetCommandOptions().Silent) {
+            LogNote(L"the setup dialog cannot be made: the choices are applied without it");
+            ApplySetupWithoutDialog();
+        } else {
+            SetRunResult(L"dialog-failed");
+        }
     }
     CopyFromSfxFolder(L"zorvex.ini");
     const CommandOptions& options = GetCommandOptions();

@@ -19,8 +19,11 @@
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
 #include "common/localization/messages.h"
+#include "common/settings/settings_store.h"
 #include "resources/resource.h"
 #include "uninstall/install_list.h"
+#include "uninstall/integration/app_paths.h"
+#include "uninstall/integration/install_owner.h"
 #include "uninstall/integration/removal.h"
 #include "uninstall/message_box.h"
 #include "uninstall/options.h"
@@ -390,6 +393,28 @@ static bool StartBatch(const wchar_t* batchPath)
     return true;
 }
 
+// The registration names another folder that still holds the program: that
+// install keeps its registration and the settings it shares with this copy,
+// and this run removes its own files only. An uninstall entry that names this
+// folder is this copy's and goes.
+static void LeaveOtherInstall(const wchar_t* otherFolder, bool entryIsOwn, const CommandOptions& options)
+{
+    wchar_t note[kMaxPathChars + 128];
+    FormatString(note, kMaxPathChars + 128,
+                 L"the registration names another install that still holds the program, %s: it and the settings "
+                 L"stay, only this folder's files are removed",
+                 otherFolder);
+    LogNote(note);
+    if (!options.Silent) {
+        wchar_t text[kMaxPathChars + kMessageTextChars];
+        FormatMessageWithString(IDS_OTHERINSTALL, otherFolder, text, kMaxPathChars + kMessageTextChars);
+        ShowMessageBox(nullptr, text, MessageText(IDS_UNINSTALLZVX), MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+    }
+    // A Windows Installer package owns the entry itself.
+    if (entryIsOwn && !options.Msi)
+        DeleteKey(HKEY_LOCAL_MACHINE, kUninstallKey);
+}
+
 void RunUninstall()
 {
     const CommandOptions& options = GetCommandOptions();
@@ -431,8 +456,13 @@ void RunUninstall()
     CopyString(caption, MessageText(IDS_UNINSTALLZVX), kKeptTextChars);
 
     // The shell integration still reads texts and settings, and must be gone
-    // before any of the product's files are.
-    RemoveIntegration();
+    // before any of the product's files are; but only this install's.
+    wchar_t otherFolder[kMaxPathChars];
+    InstallOwnership ownership = WhoseRegistration(otherFolder, kMaxPathChars);
+    if (ownership.OtherInstall)
+        LeaveOtherInstall(otherFolder, ownership.EntryIsOwn, options);
+    else
+        RemoveIntegration();
     UnloadLanguageLibrary();
     if (options.Msi)
         return;

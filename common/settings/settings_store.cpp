@@ -135,8 +135,11 @@ bool ReadString(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, wch
     if (ComposeKeyPath(root, keyPath, path) == ERROR_SUCCESS && OpenKeyForRead(root, path, key)) {
         DWORD bytes = capacity > MAXDWORD / sizeof(wchar_t) ? MAXDWORD / sizeof(wchar_t) * sizeof(wchar_t)
                                                             : capacity * static_cast<DWORD>(sizeof(wchar_t));
-        if (RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) ==
-            ERROR_SUCCESS) {
+        // Text only in a text type: the bytes of a number or of binary data are no text.
+        DWORD type = REG_NONE;
+        if (RegQueryValueExW(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) ==
+                ERROR_SUCCESS &&
+            (type == REG_SZ || type == REG_EXPAND_SZ)) {
             size_t units = bytes / sizeof(wchar_t);
             // Data that fills the buffer without a terminator of its own would have
             // to be cut to make room for one.
@@ -148,6 +151,40 @@ bool ReadString(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, wch
     }
     CopyString(buffer, defaultText, capacity);
     return false;
+}
+
+LONG ReadTypedValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, DWORD& type, void* data,
+                    DWORD& bytes)
+{
+    DWORD capacity = bytes;
+    bytes = 0;
+    type = REG_NONE;
+    if (ServedByFile(root, keyPath))
+        return ERROR_INVALID_FUNCTION;
+    if (!IntegrationAllowed())
+        return ERROR_FILE_NOT_FOUND;
+    wchar_t path[kKeyPathChars];
+    LONG result = ComposeKeyPath(root, keyPath, path);
+    ScopedRegKey key;
+    if (result == ERROR_SUCCESS)
+        result = RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | gViewBits, key.Receive());
+    if (result != ERROR_SUCCESS)
+        return result;
+    DWORD size = capacity;
+    result = RegQueryValueExW(key.Get(), valueName, nullptr, &type, static_cast<BYTE*>(data), &size);
+    if (result == ERROR_SUCCESS)
+        bytes = size;
+    return result;
+}
+
+LONG WriteTypedValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, DWORD type, const void* data,
+                     DWORD bytes)
+{
+    if (ServedByFile(root, keyPath))
+        return ERROR_INVALID_FUNCTION;
+    if (!IntegrationAllowed())
+        return ERROR_SUCCESS;
+    return SetRegistryValue(root, keyPath, valueName, type, data, bytes);
 }
 
 LONG WriteInt(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, uint32_t value)

@@ -42,6 +42,11 @@ std::wstring TestLanguageLibraryWithDialog()
     return BinDir() + L"\\tests\\langlib\\zvxlng-dialogs.dll";
 }
 
+std::wstring TestLanguageLibraryWithOldRichEdit()
+{
+    return BinDir() + L"\\tests\\langlib\\zvxlng-oldrichedit.dll";
+}
+
 bool SetLanguageFolderValue(DWORD type, const void* data, DWORD bytes)
 {
     return SetRaw(HKEY_CURRENT_USER, kGeneralKey, L"LanguageFolder", type, data, bytes);

@@ -17,6 +17,8 @@ bool WriteLanguageFile(const std::wstring& path, const std::wstring& text, bool 
 // dialog and no dialog template, or strings with a DONEDLG template of its own.
 std::wstring TestLanguageLibrary(bool rightToLeft);
 std::wstring TestLanguageLibraryWithDialog();
+// Strings with a SETUPDLG template that cannot be made (an old "RICHEDIT" control).
+std::wstring TestLanguageLibraryWithOldRichEdit();
 
 // HKCU\Software\Zorvex\General\LanguageFolder, written as given (bytes may
 // leave out the terminator or be of another type).

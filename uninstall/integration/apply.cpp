@@ -10,6 +10,7 @@
 #include "common/settings/settings_store.h"
 #include "uninstall/integration/app_paths.h"
 #include "uninstall/integration/associations.h"
+#include "uninstall/integration/machine_record.h"
 #include "uninstall/integration/shell_extension.h"
 #include "uninstall/integration/shortcuts.h"
 #include "uninstall/options.h"
@@ -19,6 +20,7 @@ bool ApplyIntegration(const IntegrationOptions& options, wchar_t* groupPathOut, 
 {
     if (!WriteAppPaths())
         return false;
+    RecordInstallFolder();
     // RegisterProgIds tells the shell once every association is written; that notice
     // covers the shell extension's keys too. A second one a moment earlier would only
     // make Explorer reload its associations twice.

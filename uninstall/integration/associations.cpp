@@ -10,10 +10,13 @@
 #include "common/base/file.h"
 #include "common/base/module.h"
 #include "common/base/find.h"
+#include "common/base/paths.h"
+#include "common/base/scoped.h"
 #include "common/base/strings.h"
 #include "common/localization/messages.h"
 #include "common/settings/settings_store.h"
 #include "resources/resource.h"
+#include "uninstall/integration/machine_record.h"
 
 // The boxes are given per row: rows 4 and 13 come before rows 5 and 14 although
 // their boxes have the higher ids, so no arithmetic on the row index works.
@@ -48,6 +51,8 @@ constexpr uint32_t kOwnerChars = 80;
 constexpr uint32_t kTypeChars = 512;
 constexpr unsigned kVolumesTakenAtSetup = 30;    // .r00 to .r29
 constexpr unsigned kVolumesGivenBack = 100;      // .r00 to .r99
+// What Exist reads as where no per-user record holds one.
+constexpr int32_t kNoUserRecord = -1;
 
 // The empty archives behind the new-file entries. Their first bytes stay zero in
 // the image and are stored at run time, so that the program file never holds a
@@ -86,19 +91,52 @@ void EnsureTemplateFile(const wchar_t* path, const unsigned char* bytes, uint32_
     file.Close();
 }
 
-// Records what the extension was before the product first took it; type is its
-// current default value, as the caller read it.
-void SaveFormerState(const wchar_t* ext, const wchar_t* type, const wchar_t* newFileKey, const wchar_t* savedKey)
+// Records what the extension was before the product first took it: for the
+// machine, in its own types, and per user as earlier versions read it. False
+// when the former state cannot be had whole: the extension is then not taken,
+// since it could not be given back.
+bool SaveFormerState(const wchar_t* ext, const wchar_t* savedKey)
 {
-    wchar_t fileName[kMaxPathChars];
-    ReadString(HKEY_CLASSES_ROOT, newFileKey, L"FileName", fileName, L"", kMaxPathChars);
-    wchar_t nullFile[kMaxPathChars];
-    bool hasNullFile = ReadString(HKEY_CLASSES_ROOT, newFileKey, L"NullFile", nullFile, L"", kMaxPathChars);
+    FormerState former;
+    if (!ReadFormerState(ext, former))
+        return false;
+    RecordFormerState(ext, former);
 
-    WriteUserInt(savedKey, L"Exist", KeyExists(HKEY_CLASSES_ROOT, ext) ? 1 : 0);
+    wchar_t type[kTypeChars];
+    FormerValueText(former.Default, type, kTypeChars);
+    wchar_t fileName[kMaxPathChars];
+    FormerValueText(former.FileName, fileName, kMaxPathChars);
+    WriteUserInt(savedKey, L"Exist", former.Existed ? 1 : 0);
     WriteUserString(savedKey, L"Type", type);
-    const wchar_t* formerNew = fileName[0] != 0 ? fileName : hasNullFile ? L"*" : L"";
+    const wchar_t* formerNew = fileName[0] != 0 ? fileName : former.NullFile.Present ? L"*" : L"";
     WriteUserString(savedKey, L"ShellNew", formerNew);
+    return true;
+}
+
+// An extension that a setup of an earlier version took has its record in the
+// user's settings only: the machine gets a copy, so that an uninstall by another
+// account can give it back too. Texts only, as that record holds them; whether
+// ShellNew existed it does not know, so that key is kept.
+void KeepUserRecordForTheMachine(const wchar_t* ext, const wchar_t* savedKey)
+{
+    FormerState former;
+    int32_t existed = ReadUserInt(savedKey, L"Exist", kNoUserRecord);
+    if (existed == kNoUserRecord || RecordedFormerState(ext, former))
+        return;
+    former.Existed = existed != 0;
+    former.ShellNewExisted = true;
+    wchar_t text[kMaxPathChars];
+    ReadUserString(savedKey, L"Type", text, L"", kTypeChars);
+    bool whole = SetFormerText(former.Default, text);
+    ReadUserString(savedKey, L"ShellNew", text, L"", kMaxPathChars);
+    former.FileName.Present = false;
+    former.NullFile.Present = false;
+    if (text[0] == L'*')
+        whole = whole && SetFormerText(former.NullFile, L"");
+    else if (text[0] != 0)
+        whole = whole && SetFormerText(former.FileName, text);
+    if (whole)
+        RecordFormerState(ext, former);
 }
 
 void TakeNewFileEntry(const wchar_t* newFileKey, bool isZvx)
@@ -122,39 +160,201 @@ bool FormatVolumeExtension(unsigned number, wchar_t* ext, size_t capacity)
     return FormatString(ext, capacity, L".r%02u", number) > 0;
 }
 
-void GiveBackVolumes(bool existed, const wchar_t* type)
+// Every volume type gets the former owner of .zvx (data null: none, and the
+// volume keys go).
+void GiveBackVolumes(DWORD type, const void* data, DWORD bytes)
 {
     for (unsigned n = 0; n < kVolumesGivenBack; ++n) {
         wchar_t volume[8];
         if (!FormatVolumeExtension(n, volume, 8))
             continue;
-        if (existed && type[0] != 0)
-            WriteString(HKEY_CLASSES_ROOT, volume, L"", type);
+        if (data != nullptr)
+            WriteTypedValue(HKEY_CLASSES_ROOT, volume, L"", type, data, bytes);
         else
             DeleteKey(HKEY_CLASSES_ROOT, volume);
     }
 }
 
-void GiveBackNewFileEntry(const wchar_t* ext, const wchar_t* newFileKey, const wchar_t* savedKey,
-                          bool existed, bool releasing)
+// What a give-back works on: a release, or a bind without the product's
+// new-file entry (the extension stays the product's, its former entry comes back).
+struct GiveBack {
+    const wchar_t* Ext;
+    const wchar_t* NewFileKey;
+    const wchar_t* SavedKey;
+    bool Releasing;
+    bool IsZvx;
+    bool NewFileRow;  // the zvx or the zip row
+};
+
+bool IsTextValue(const FormerValue& value)
 {
+    return value.Type == REG_SZ || value.Type == REG_EXPAND_SZ;
+}
+
+// A text naming one of the product's own program identifiers (a record made
+// while the extension was the product's already counts as none).
+bool IsOwnValue(const FormerValue& value)
+{
+    wchar_t text[kOwnerChars];
+    return IsTextValue(value) && FormerValueText(value, text, kOwnerChars) && IsOwnProgId(text);
+}
+
+bool IsEmptyText(const FormerValue& value)
+{
+    wchar_t text[kOwnerChars];
+    return IsTextValue(value) && FormerValueText(value, text, kOwnerChars) && text[0] == 0;
+}
+
+// Whether the classes-root key holds nothing but the value ownValue (or not even
+// that) and the subkey goneSubkey (null: no subkey), which the caller removes:
+// deleting the key then loses nothing of another program's. Decided before the
+// removals, so that a preview decides as the run does.
+bool KeyHoldsOnly(const wchar_t* key, const wchar_t* ownValue, const wchar_t* goneSubkey)
+{
+    ScopedRegKey handle;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, handle.Receive()) !=
+        ERROR_SUCCESS)
+        return false;
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    if (RegQueryInfoKeyW(handle.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                         nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    if (subkeys > 1 || values > 1)
+        return false;
+    ScopedRegKey subkey;
+    if (subkeys == 1 && (goneSubkey == nullptr || RegOpenKeyExW(handle.Get(), goneSubkey, 0, KEY_QUERY_VALUE,
+                                                                subkey.Receive()) != ERROR_SUCCESS))
+        return false;
+    return values == 0 || RegQueryValueExW(handle.Get(), ownValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// The new-file entry that names one of the product's templates.
+bool NamesOwnTemplate(const wchar_t* newFileKey, bool isZvx)
+{
+    wchar_t fileName[kMaxPathChars];
+    return ReadString(HKEY_CLASSES_ROOT, newFileKey, L"FileName", fileName, L"", kMaxPathChars) &&
+           CompareNoCase(NamePart(fileName), isZvx ? L"zvxnew.dat" : L"zipnew.dat") == 0;
+}
+
+// From the machine's record: each value as it was, in its own type.
+void GiveBackFromMachineRecord(const GiveBack& g, const FormerState& former)
+{
+    if (g.Releasing) {
+        bool formerOwner = former.Existed && former.Default.Present && !IsOwnValue(former.Default);
+        if (formerOwner)
+            GiveBackFormerValue(g.Ext, L"", former.Default);
+        else
+            DeleteValue(HKEY_CLASSES_ROOT, g.Ext, L"");
+        if (!former.Existed)
+            DeleteKey(HKEY_CLASSES_ROOT, g.Ext);
+        if (g.IsZvx) {
+            bool volumesOwner = formerOwner && !IsEmptyText(former.Default);
+            GiveBackVolumes(former.Default.Type, volumesOwner ? former.Default.Data : nullptr, former.Default.Bytes);
+        }
+    }
+    if (!g.NewFileRow)
+        return;
+    if (!former.Existed) {
+        DeleteKey(HKEY_CLASSES_ROOT, g.NewFileKey);
+        // The key could not go while ShellNew was still below it.
+        if (g.Releasing)
+            DeleteKey(HKEY_CLASSES_ROOT, g.Ext);
+        return;
+    }
+    // A ShellNew key that setup made goes again once the product's entry has left it.
+    bool dropNewFileKey = !former.ShellNewExisted && KeyHoldsOnly(g.NewFileKey, L"FileName", nullptr);
+    DeleteValue(HKEY_CLASSES_ROOT, g.NewFileKey, L"FileName");
+    GiveBackFormerValue(g.NewFileKey, L"FileName", former.FileName);
+    GiveBackFormerValue(g.NewFileKey, L"NullFile", former.NullFile);
+    if (dropNewFileKey)
+        DeleteKey(HKEY_CLASSES_ROOT, g.NewFileKey);
+}
+
+// From the record setups of earlier versions kept in the user's settings (or
+// Zorvex.ini): texts only, written back as REG_SZ.
+void GiveBackFromUserRecord(const GiveBack& g)
+{
+    bool existed = ReadUserInt(g.SavedKey, L"Exist", 1) != 0;
+    if (g.Releasing) {
+        wchar_t type[kTypeChars];
+        ReadUserString(g.SavedKey, L"Type", type, L"", kTypeChars);
+        if (IsOwnProgId(type))
+            type[0] = 0;
+        if (existed) {
+            WriteString(HKEY_CLASSES_ROOT, g.Ext, L"", type);
+        } else {
+            DeleteValue(HKEY_CLASSES_ROOT, g.Ext, L"");
+            DeleteKey(HKEY_CLASSES_ROOT, g.Ext);
+        }
+        if (g.IsZvx) {
+            bool volumesOwner = existed && type[0] != 0;
+            GiveBackVolumes(REG_SZ, volumesOwner ? type : nullptr,
+                            static_cast<DWORD>((wcslen(type) + 1) * sizeof(wchar_t)));
+        }
+    }
+    if (!g.NewFileRow)
+        return;
     if (!existed) {
-        DeleteKey(HKEY_CLASSES_ROOT, newFileKey);
-        // The release above could not delete the extension's key while ShellNew was
-        // still below it; without this the key would stay behind, empty.
-        if (releasing)
-            DeleteKey(HKEY_CLASSES_ROOT, ext);
+        DeleteKey(HKEY_CLASSES_ROOT, g.NewFileKey);
+        if (g.Releasing)
+            DeleteKey(HKEY_CLASSES_ROOT, g.Ext);
         return;
     }
     wchar_t former[kMaxPathChars];
-    ReadUserString(savedKey, L"ShellNew", former, L"", kMaxPathChars);
-    DeleteValue(HKEY_CLASSES_ROOT, newFileKey, L"FileName");
+    ReadUserString(g.SavedKey, L"ShellNew", former, L"", kMaxPathChars);
+    DeleteValue(HKEY_CLASSES_ROOT, g.NewFileKey, L"FileName");
     if (former[0] == 0)
         return;
     if (former[0] == L'*')
-        WriteString(HKEY_CLASSES_ROOT, newFileKey, L"NullFile", L"");
+        WriteString(HKEY_CLASSES_ROOT, g.NewFileKey, L"NullFile", L"");
     else
-        WriteString(HKEY_CLASSES_ROOT, newFileKey, L"FileName", former);
+        WriteString(HKEY_CLASSES_ROOT, g.NewFileKey, L"FileName", former);
+}
+
+// No record anywhere (the user's settings gone, a record that was never made):
+// only what is plainly the product's goes, its default value, its new-file
+// entry and its volume types, and a key only when nothing else is left in it.
+// An empty default value is never written: it would take the type from the
+// program that Windows would otherwise find for it.
+void GiveBackWithoutRecord(const GiveBack& g)
+{
+    bool ownEntry = g.NewFileRow && NamesOwnTemplate(g.NewFileKey, g.IsZvx);
+    bool dropNewFileKey = ownEntry && KeyHoldsOnly(g.NewFileKey, L"FileName", nullptr);
+    bool dropKey = g.Releasing && KeyHoldsOnly(g.Ext, L"", dropNewFileKey ? L"ShellNew" : nullptr);
+    if (g.Releasing) {
+        DeleteValue(HKEY_CLASSES_ROOT, g.Ext, L"");
+        for (unsigned n = 0; g.IsZvx && n < kVolumesGivenBack; ++n) {
+            wchar_t volume[8];
+            wchar_t owner[kOwnerChars];
+            if (!FormatVolumeExtension(n, volume, 8) ||
+                !ReadString(HKEY_CLASSES_ROOT, volume, L"", owner, L"", kOwnerChars) || !IsOwnProgId(owner))
+                continue;
+            bool dropVolume = KeyHoldsOnly(volume, L"", nullptr);
+            DeleteValue(HKEY_CLASSES_ROOT, volume, L"");
+            if (dropVolume)
+                DeleteKey(HKEY_CLASSES_ROOT, volume);
+        }
+    }
+    if (ownEntry)
+        DeleteValue(HKEY_CLASSES_ROOT, g.NewFileKey, L"FileName");
+    if (dropNewFileKey)
+        DeleteKey(HKEY_CLASSES_ROOT, g.NewFileKey);
+    if (dropKey)
+        DeleteKey(HKEY_CLASSES_ROOT, g.Ext);
+}
+
+// The machine's record first; the user's when the machine holds none of this
+// extension (a setup of an earlier version); least harm when there is neither.
+void GiveBackFormerState(const GiveBack& g)
+{
+    FormerState former;
+    if (RecordedFormerState(g.Ext, former))
+        GiveBackFromMachineRecord(g, former);
+    else if (ReadUserInt(g.SavedKey, L"Exist", kNoUserRecord) != kNoUserRecord)
+        GiveBackFromUserRecord(g);
+    else
+        GiveBackWithoutRecord(g);
 }
 
 void WriteIconIfEmpty(const wchar_t* key, const wchar_t* icon)
@@ -211,12 +411,18 @@ void AssociateExtension(const wchar_t* ext, unsigned flags)
         // Behind a closed gate every classes-root read answers its default; saving those
         // would overwrite the real record of the former owner.
         if (IntegrationAllowed()) {
-            // One read tells both whether the type is ours and what to record: a value
-            // too long for the buffer reads as empty, which is not ours either.
+            // A value too long for the buffer reads as empty, which is not ours either.
             wchar_t type[kTypeChars];
             ReadString(HKEY_CLASSES_ROOT, ext, L"", type, L"", kTypeChars);
-            if (!IsOwnProgId(type))
-                SaveFormerState(ext, type, newFileKey, savedKey);
+            if (IsOwnProgId(type)) {
+                KeepUserRecordForTheMachine(ext, savedKey);
+            } else if (!SaveFormerState(ext, savedKey)) {
+                wchar_t note[kSavedKeyChars + 96];
+                FormatString(note, kSavedKeyChars + 96, L"%s left as it is: its former state cannot be recorded whole",
+                             ext);
+                LogNote(note);
+                return;
+            }
         }
         WriteString(HKEY_CLASSES_ROOT, ext, L"", isZip ? kZipProgId : kProgId);
         if (isZvx) {
@@ -235,24 +441,7 @@ void AssociateExtension(const wchar_t* ext, unsigned flags)
         return;
     if (associate && newEntryWanted)
         return;
-
-    bool existed = ReadUserInt(savedKey, L"Exist", 1) != 0;
-    if (!associate) {
-        wchar_t type[kTypeChars];
-        ReadUserString(savedKey, L"Type", type, L"", kTypeChars);
-        if (IsOwnProgId(type))
-            type[0] = 0;
-        if (existed) {
-            WriteString(HKEY_CLASSES_ROOT, ext, L"", type);
-        } else {
-            WriteString(HKEY_CLASSES_ROOT, ext, L"", L"");
-            DeleteKey(HKEY_CLASSES_ROOT, ext);
-        }
-        if (isZvx)
-            GiveBackVolumes(existed, type);
-    }
-    if (isZvx || isZip)
-        GiveBackNewFileEntry(ext, newFileKey, savedKey, existed, !associate);
+    GiveBackFormerState({ext, newFileKey, savedKey, !associate, isZvx, isZvx || isZip});
 }
 
 void ApplyAssociations(const IntegrationOptions& options)

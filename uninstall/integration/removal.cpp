@@ -10,6 +10,7 @@
 #include "uninstall/integration/app_paths.h"
 #include "uninstall/integration/associations.h"
 #include "uninstall/integration/integration_options.h"
+#include "uninstall/integration/machine_record.h"
 #include "uninstall/integration/registry_view32.h"
 #include "uninstall/integration/shell_extension.h"
 #include "uninstall/integration/shortcuts.h"
@@ -33,10 +34,18 @@ void RemoveIntegration()
 {
     IntegrationOptions none = {};
 
-    // The saved records of the former owners go with the user's settings below: use them first.
+    // The records of the former owners go with the machine key and the user's
+    // settings below: use them first.
     ApplyAssociations(none);
     GateNotifyShell(SHCNE_ASSOCCHANGED, SHCNF_FLUSH);
+    // What setup made in other profiles only the machine's record knows.
+    RemoveRecordedShortcuts();
+    if (!GetCommandOptions().Msi)
+        RemoveRecordedSettingsCopy();
     RegisterShellIntegration(kShellRemove, none);
+    // The record lies in the registry whatever serves the product key: while
+    // Zorvex.ini is loaded, the call above removed only the file's entries.
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, L"\\Software\\Zorvex");
     UpdateShortcuts(none, nullptr, 0, nullptr);
 
     DeleteKeyTree(HKEY_CLASSES_ROOT, L"Zorvex");
@@ -45,6 +54,9 @@ void RemoveIntegration()
     RemoveRecoveryVolumeType();
 
     DeleteKeyTree(HKEY_CURRENT_USER, L"");
+    // Likewise what a setup wrote into the user's registry before its settings
+    // file came (copied beside the program after setup).
+    DeleteKeyTree(HKEY_CURRENT_USER, L"\\Software\\Zorvex");
 
     // A Windows Installer package owns these two entries itself.
     if (GetCommandOptions().Msi)

@@ -211,6 +211,15 @@ static void AcceptSetupDialog(HWND window)
     EndDialog(window, 1);
 }
 
+void ApplySetupWithoutDialog()
+{
+    IntegrationOptions options;
+    LoadOptions(options);
+    ApplyInitText(GetCommandOptions().InitText, options);
+    SaveOptions(options);
+    ApplySetupChoices(options);
+}
+
 static void OnCascadedClicked(HWND window)
 {
     if (SingleTopItemNoticeShown || !IsWindows11() || Checked(window, IDC_SHELLCASCADED))

@@ -18,3 +18,6 @@ void ReadOptions(HWND window, IntegrationOptions& options);
 void SaveOptions(const IntegrationOptions& options);
 // Checks all archive types when any is unchecked, otherwise clears them all.
 void ToggleAllAssociations(HWND window);
+// What the dialog's OK applies when a silent run cannot make the dialog: the
+// saved choices with the init text over them, saved and applied.
+void ApplySetupWithoutDialog();

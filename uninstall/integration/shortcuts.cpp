@@ -16,6 +16,7 @@
 #include "common/localization/messages.h"
 #include "common/settings/settings_store.h"
 #include "resources/resource.h"
+#include "uninstall/integration/machine_record.h"
 #include "uninstall/integration/windows_version.h"
 
 namespace {
@@ -146,7 +147,10 @@ void UpdateGroup(bool make, const wchar_t* programsFolder, const GroupPathReport
             CreateShortcut(target, link, properties.WorkingDirectory, properties.Description,
                            shortcut.WithIcon ? properties.IconPath : nullptr);
     }
-    if (report.Path != nullptr && report.OnlyWhenMade && FileExists(group))
+    bool made = FileExists(group);
+    if (made)
+        RecordPath(RecordedList::ProgramGroups, group);
+    if (report.Path != nullptr && report.OnlyWhenMade && made)
         CopyString(report.Path, group, report.Capacity);
 }
 
@@ -167,6 +171,30 @@ bool ReadIntoStream(HANDLE file, IStream* stream)
     }
     LARGE_INTEGER start = {};
     return SUCCEEDED(stream->Seek(start, STREAM_SEEK_SET, nullptr));
+}
+
+// Makes or updates a shortcut to the product and records it for the uninstall,
+// which may run in another account.
+void MakeRecordedShortcut(const wchar_t* exe, const wchar_t* linkPath, const wchar_t* workingDirectory,
+                          const wchar_t* description, const wchar_t* iconPath)
+{
+    if (CreateShortcut(exe, linkPath, workingDirectory, description, iconPath))
+        RecordPath(RecordedList::Shortcuts, linkPath);
+}
+
+// Whether the shortcut file leads to target, as saved (not resolved).
+bool ShortcutLeadsTo(const wchar_t* linkPath, const wchar_t* target)
+{
+    ScopedComPtr<IShellLinkW> link;
+    ScopedComPtr<IPersistFile> file;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                link.ReceiveVoid())) ||
+        !link || FAILED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid())) || !file ||
+        FAILED(file->Load(linkPath, STGM_READ)))
+        return false;
+    wchar_t current[kMaxPathChars];
+    return link->GetPath(current, static_cast<int>(kMaxPathChars), nullptr, SLGP_RAWPATH) == S_OK &&
+           CompareNoCase(current, target) == 0;
 }
 
 }  // namespace
@@ -262,7 +290,7 @@ void UpdateShortcuts(const IntegrationOptions& options, wchar_t* groupPathOut, s
 
     if (options.DesktopLink) {
         if (haveExe)
-            CreateShortcut(exe, desktopLink, nullptr, description, iconPath);
+            MakeRecordedShortcut(exe, desktopLink, nullptr, description, iconPath);
     } else {
         RemoveFile(desktopLink);
     }
@@ -272,7 +300,7 @@ void UpdateShortcuts(const IntegrationOptions& options, wchar_t* groupPathOut, s
     if (JoinPath(folder, kLinkName, startMenuLink, kMaxPathChars)) {
         if (options.StartMenuLink) {
             if (haveExe)
-                CreateShortcut(exe, startMenuLink, workingDirectory, description, iconPath);
+                MakeRecordedShortcut(exe, startMenuLink, workingDirectory, description, iconPath);
         } else {
             RemoveFile(startMenuLink);
         }
@@ -283,4 +311,33 @@ void UpdateShortcuts(const IntegrationOptions& options, wchar_t* groupPathOut, s
     UpdateGroup(options.ProgramsLink, folder, {groupPathOut, groupPathCapacity, false}, properties);
     if (LookUpFolder(CSIDL_COMMON_PROGRAMS, folder, kMaxPathChars))
         UpdateGroup(options.ProgramsLink, folder, {groupPathOut, groupPathCapacity, true}, properties);
+}
+
+void RemoveRecordedShortcuts()
+{
+    // Only a shortcut that still leads to this folder's program is the product's:
+    // one the user has pointed elsewhere stays.
+    wchar_t exe[kMaxPathChars];
+    bool haveExe = ProgramFilePath(L"Zorvex.exe", exe, kMaxPathChars);
+    for (unsigned n = 0; n < kMaxRecordedPaths && haveExe; ++n) {
+        wchar_t link[kMaxPathChars];
+        wchar_t folder[kMaxPathChars];
+        wchar_t expected[kMaxPathChars];
+        if (!RecordedPath(RecordedList::Shortcuts, n, link, kMaxPathChars) || !ShortcutLeadsTo(link, exe) ||
+            !CopyString(folder, link, kMaxPathChars))
+            continue;
+        StripNamePart(folder);
+        if (FinalPathIn(folder, NamePart(link), expected, kMaxPathChars))
+            GateRemove(link, {expected, nullptr});
+    }
+    // A recorded group may lie in a profile whose user can place anything in it (a
+    // junction to a folder of the system's): it goes only under the group's own
+    // name and as a group is removed, entry by entry through handles checked to
+    // lie in it, a link in it as a link and never entered.
+    for (unsigned n = 0; n < kMaxRecordedPaths; ++n) {
+        wchar_t group[kMaxPathChars];
+        if (RecordedPath(RecordedList::ProgramGroups, n, group, kMaxPathChars) &&
+            CompareNoCase(NamePart(group), kGroupName) == 0)
+            RemoveFolderTree(group);
+    }
 }

@@ -11,3 +11,7 @@ void UpdateShortcuts(const IntegrationOptions& options, wchar_t* groupPathOut, s
 bool CreateShortcut(const wchar_t* target, const wchar_t* linkPath, const wchar_t* workingDirectory,
                     const wchar_t* description, const wchar_t* iconPath);
 void RemoveFolderTree(const wchar_t* path);
+// The shortcuts and program groups that setup made and recorded for the machine,
+// in whichever profile: a shortcut only while it still leads to this folder's
+// Zorvex.exe, a group with the files in it, never through a link.
+void RemoveRecordedShortcuts();
