@@ -17,8 +17,10 @@
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
+#include "common/base/temp_folder.h"
 #include "common/localization/messages.h"
 #include "resources/resource.h"
+#include "uninstall/file_holders.h"
 #include "uninstall/install_list.h"
 #include "uninstall/integration/removal.h"
 #include "uninstall/message_box.h"
@@ -176,6 +178,7 @@ static bool RemoveEntry(const wchar_t* entry, uint8_t& state, const wchar_t* pro
         return false;
     }
     rebootNeeded = true;
+    LogFileHolders(entry);
     ScheduleForRestart(entry);
     return false;
 }
@@ -320,9 +323,8 @@ bool MakeBatchSecurity(ScopedLocalMem& descriptor)
 bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, bool silent, wchar_t* batchPath,
                       size_t capacity)
 {
-    DWORD size = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
-    DWORD length = GetTempPathW(size, batchPath);
-    if (length == 0 || length >= size)
+    size_t length = TemporaryFolder(batchPath, capacity);
+    if (length == 0)
         return false;
     // Unless closed after its last line, File deletes the batch file again
     // through its handle.

@@ -19,7 +19,9 @@
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
+#include "common/base/temp_folder.h"
 #include "resources/resource.h"
+#include "uninstall/file_holders.h"
 
 bool gChangeLogOn = false;
 bool gChangesWithheld = false;
@@ -340,8 +342,8 @@ HANDLE OpenLogFile(const wchar_t* longPath, const wchar_t* folder)
 bool OpenPreviewLog()
 {
     wchar_t path[kMaxPathChars];
-    DWORD length = GetTempPathW(kMaxPathChars, path);
-    if (length == 0 || length >= kMaxPathChars)
+    size_t length = TemporaryFolder(path, kMaxPathChars);
+    if (length == 0)
         return false;
     auto* file = new (std::nothrow) File;
     if (file == nullptr)
@@ -569,21 +571,26 @@ void FormatLogTime(const SYSTEMTIME& local, int offsetMinutes, char* dest, size_
                   offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
 }
 
-void OpenChangeLog()
+void OpenChangeLog(const wchar_t* switchPath)
 {
     ResetLog();
     wchar_t value[4];
     gPreviewRequested = ReadEnvironmentVariable(L"ZORVEX_PREVIEW", value, 4) && wcscmp(value, L"1") == 0;
     LocalNow(gOpenLocal, gOpenOffset);
     wchar_t path[kMaxPathChars];
-    if (ReadEnvironmentVariable(L"ZORVEX_LOG", path, kMaxPathChars) && path[0] != 0) {
+    bool fromSwitch = switchPath != nullptr;
+    bool named = fromSwitch ? CopyString(path, switchPath, kMaxPathChars) && path[0] != 0
+                            : ReadEnvironmentVariable(L"ZORVEX_LOG", path, kMaxPathChars) && path[0] != 0;
+    if (named || fromSwitch) {
         wchar_t longPath[kMaxPathChars];
         wchar_t folder[kMaxPathChars];
         // Inside the program's folder it would keep the folder from being removed.
-        if (!ProgramFolder(folder, kMaxPathChars) || !LongFullPath(path, longPath, kMaxPathChars))
-            gRefusal = L"ZORVEX_LOG refused: its path cannot be had whole";
+        if (!named || !ProgramFolder(folder, kMaxPathChars) || !LongFullPath(path, longPath, kMaxPathChars))
+            gRefusal = fromSwitch ? L"-log refused: its path cannot be had whole"
+                                  : L"ZORVEX_LOG refused: its path cannot be had whole";
         else if (IsPathWithinFolder(longPath, folder))
-            gRefusal = L"ZORVEX_LOG refused: it lies in the install folder";
+            gRefusal = fromSwitch ? L"-log refused: it lies in the install folder"
+                                  : L"ZORVEX_LOG refused: it lies in the install folder";
         else
             gLogHandle = OpenLogFile(longPath, folder);
     }
@@ -637,8 +644,14 @@ bool PreviewRun()
 
 void SetRunResult(const wchar_t* word)
 {
-    if (gChangeLogOn && gResult[0] == 0)
+    // Kept with or without a log: the exit code is made from it.
+    if (gResult[0] == 0)
         CopyString(gResult, word, sizeof gResult / sizeof gResult[0]);
+}
+
+const wchar_t* RunResult()
+{
+    return gResult[0] != 0 ? gResult : L"ok";
 }
 
 void CloseChangeLog(int exitCode)
@@ -765,6 +778,12 @@ void LogNote(const wchar_t* text)
         WriteEvent("note", text);
 }
 
+void LogEvent(const char* fields, const wchar_t* a, const wchar_t* b, const wchar_t* c)
+{
+    if (gChangeLogOn)
+        WriteEvent(fields, a, b, c);
+}
+
 void LogListVerdict(ListVerdict verdict, const wchar_t* entry)
 {
     if (!gChangeLogOn)
@@ -834,8 +853,9 @@ DWORD LoggedGetFileAttributes(const wchar_t* path)
 
 // Whether a deletion of one form of a name would be done: for what exists (and
 // is of the kind asked for) and is not refused, as Windows refuses it, for being
-// read-only, the running program or held open without delete sharing; a folder
-// only once all it holds went before it. The last error tells a refusal.
+// read-only, the running program, held open without delete sharing or loaded
+// by a process the Restart Manager names; a folder only once all it holds went
+// before it. The last error tells a refusal.
 static bool PreviewWouldDelete(const wchar_t* path, bool folder)
 {
     DWORD attributes = PreviewAttributesOf(path);
@@ -868,6 +888,8 @@ static bool PreviewWouldDelete(const wchar_t* path, bool folder)
             SetLastError(ERROR_SHARING_VIOLATION);
             return false;
         }
+        if (FileInUseForPreview(path))
+            return false;
     }
     // A link goes as a link, whatever it leads to.
     if (folder && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !PreviewFolderEmptied(path)) {

@@ -27,10 +27,11 @@ inline bool ChangesWithheld()
 // The outcome of a change a preview withheld; others are 0 (ok) or the error.
 constexpr DWORD kOutcomePreview = 0xFFFFFFFFu;
 
-// Opens the log named by ZORVEX_LOG (refused inside the program's folder or
-// when it cannot be opened) and notes the start time. Lines logged before
-// StartChangeLog wait for its start line.
-void OpenChangeLog();
+// Opens the log named by switchPath (the command line's -log=; an empty one is
+// a path that could not be had whole) or, when that is null, by ZORVEX_LOG
+// (refused inside the program's folder or when it cannot be opened) and notes
+// the start time. Lines logged before StartChangeLog wait for its start line.
+void OpenChangeLog(const wchar_t* switchPath = nullptr);
 // The start line. previewMode: the run is one that ZORVEX_PREVIEW=1 turns into
 // a preview; without ZORVEX_LOG its log is then made in the temporary folder.
 // From here on a preview withholds every change.
@@ -41,6 +42,8 @@ void LogPreviewNote();
 bool PreviewRun();
 // The word of the result line; the first one set counts, "ok" when none is.
 void SetRunResult(const wchar_t* word);
+// That word, kept with or without a log, until the log closes.
+const wchar_t* RunResult();
 // The result line; closes the log.
 void CloseChangeLog(int exitCode);
 
@@ -57,6 +60,8 @@ void LogMessageBox(int answer, const wchar_t* caption, const wchar_t* text);
 // Text with CR LF line ends: one batch-line event per line.
 void LogBatchText(const wchar_t* text);
 void LogNote(const wchar_t* text);
+// Any other event: its word and fixed fields, then up to three texts.
+void LogEvent(const char* fields, const wchar_t* a, const wchar_t* b = nullptr, const wchar_t* c = nullptr);
 
 enum class ListVerdict {
     Deleted,

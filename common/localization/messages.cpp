@@ -41,6 +41,7 @@ const KeyTableRow KeyTable[] = {
     {"s:IDS_32BIT", IDS_32BIT},
     {"s:IDS_64BIT", IDS_64BIT},
     {"s:IDS_SINGLETOPITEM", IDS_SINGLETOPITEM},
+    {"s:IDS_ALREADYRUNNING", IDS_ALREADYRUNNING},
 
     {"$SETUPDLG:SIZE", 0},
     {"$SETUPDLG:CAPTION", 0},
