@@ -48,9 +48,6 @@ bool BoxesCanBeSeen()
 
 const wchar_t kRunLockName[] = L"Global\\Zorvex.SetupOrUninstall";
 const wchar_t kRunLockSecurity[] = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
-static const wchar_t kNamespaceSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
-static const wchar_t kNamespaceAlias[] = L"Zorvex.Setup";
-static const wchar_t kNamespacedLockName[] = L"Zorvex.Setup\\Run";
 
 LockVerdict LockVerdictOf(bool opened, bool ownerTrusted, DWORD waitResult)
 {
@@ -76,105 +73,8 @@ bool IsTrustedLockOwner(PSID owner)
 
 namespace {
 
-// The private namespace calls, looked up at run time: Windows 7 and later
-// have them all, Wine lacks them.
-struct NamespaceCalls {
-    HANDLE(WINAPI* CreateBoundary)(LPCWSTR, ULONG);
-    BOOL(WINAPI* AddSid)(HANDLE*, PSID);
-    BOOL(WINAPI* AddLabel)(HANDLE*, PSID);
-    VOID(WINAPI* DeleteBoundary)(HANDLE);
-    HANDLE(WINAPI* Create)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
-    HANDLE(WINAPI* Open)(LPVOID, LPCWSTR);
-    BOOLEAN(WINAPI* Close)(HANDLE, ULONG);
-};
-
-template <class Fn>
-void Lookup(HMODULE module, const char* name, Fn& fn)
-{
-    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-bool LookUpNamespaceCalls(NamespaceCalls& calls)
-{
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    if (kernel == nullptr)
-        return false;
-    Lookup(kernel, "CreateBoundaryDescriptorW", calls.CreateBoundary);
-    Lookup(kernel, "AddSIDToBoundaryDescriptor", calls.AddSid);
-    Lookup(kernel, "AddIntegrityLabelToBoundaryDescriptor", calls.AddLabel);
-    Lookup(kernel, "DeleteBoundaryDescriptor", calls.DeleteBoundary);
-    Lookup(kernel, "CreatePrivateNamespaceW", calls.Create);
-    Lookup(kernel, "OpenPrivateNamespaceW", calls.Open);
-    Lookup(kernel, "ClosePrivateNamespace", calls.Close);
-    return calls.CreateBoundary != nullptr && calls.AddSid != nullptr && calls.AddLabel != nullptr &&
-           calls.DeleteBoundary != nullptr && calls.Create != nullptr && calls.Open != nullptr &&
-           calls.Close != nullptr;
-}
-
-// A boundary descriptor, deleted by its owner.
-class ScopedBoundary {
-public:
-    ScopedBoundary(const NamespaceCalls& calls, HANDLE boundary) : calls_(calls), boundary_(boundary) {}
-    ~ScopedBoundary()
-    {
-        if (boundary_ != nullptr)
-            calls_.DeleteBoundary(boundary_);
-    }
-    ScopedBoundary(const ScopedBoundary&) = delete;
-    ScopedBoundary& operator=(const ScopedBoundary&) = delete;
-    HANDLE* Slot() { return &boundary_; }
-    HANDLE Get() const { return boundary_; }
-
-private:
-    const NamespaceCalls& calls_;
-    HANDLE boundary_;
-};
-
-NamespaceCalls gNamespaceCalls = {};
-// Closed by ReleaseRunLock, with ClosePrivateNamespace.
-HANDLE gNamespace = nullptr;
 ScopedHandle gLock;
 bool gLockHeld = false;
-
-// The namespace of the lock: its boundary holds the Administrators group and
-// the high integrity level, so that only an elevated process (or SYSTEM) can
-// create it, and its security lets only SYSTEM and Administrators open it.
-// Null where it cannot be had.
-HANDLE OpenLockNamespace()
-{
-    if (!LookUpNamespaceCalls(gNamespaceCalls))
-        return nullptr;
-    ScopedBoundary boundary(gNamespaceCalls, gNamespaceCalls.CreateBoundary(L"Zorvex.Setup", 0));
-    if (boundary.Get() == nullptr)
-        return nullptr;
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    BYTE high[SECURITY_MAX_SID_SIZE];
-    DWORD administratorsSize = sizeof administrators;
-    DWORD highSize = sizeof high;
-    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &administratorsSize) ||
-        !CreateWellKnownSid(WinHighLabelSid, nullptr, high, &highSize) ||
-        !gNamespaceCalls.AddSid(boundary.Slot(), administrators) ||
-        !gNamespaceCalls.AddLabel(boundary.Slot(), high))
-        return nullptr;
-    ScopedLocalMem descriptor;
-    PSECURITY_DESCRIPTOR made = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kNamespaceSecurity, SDDL_REVISION_1, &made, nullptr))
-        return nullptr;
-    descriptor.Reset(made);
-    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.Get(), FALSE};
-    // Another run may create it, or close its last handle, between the calls.
-    for (int attempt = 0; attempt < 4; attempt++) {
-        HANDLE created = gNamespaceCalls.Create(&security, boundary.Get(), kNamespaceAlias);
-        if (created != nullptr)
-            return created;
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            return nullptr;
-        HANDLE opened = gNamespaceCalls.Open(boundary.Get(), kNamespaceAlias);
-        if (opened != nullptr)
-            return opened;
-    }
-    return nullptr;
-}
 
 bool LockOwnerTrusted(HANDLE lock)
 {
@@ -208,8 +108,7 @@ void NoteUnguarded(const wchar_t* name, bool opened, DWORD error)
 bool TakeRunLock()
 {
     ReleaseRunLock();
-    gNamespace = OpenLockNamespace();
-    const wchar_t* name = gNamespace != nullptr ? kNamespacedLockName : kRunLockName;
+    const wchar_t* name = kRunLockName;
     ScopedLocalMem descriptor;
     PSECURITY_DESCRIPTOR made = nullptr;
     DWORD error = ERROR_SUCCESS;
@@ -249,9 +148,6 @@ void ReleaseRunLock()
         ReleaseMutex(gLock.Get());
     gLockHeld = false;
     gLock.Reset();
-    if (gNamespace != nullptr)
-        gNamespaceCalls.Close(gNamespace, 0);
-    gNamespace = nullptr;
 }
 
 // --- Exit codes

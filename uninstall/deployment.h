@@ -26,16 +26,15 @@ bool InspectWindowStation(wchar_t* note, size_t capacity);
 // box is then logged as not shown instead of shown.
 bool BoxesCanBeSeen();
 
-// --- One run at a time. The lock is a mutex that only SYSTEM and
-// Administrators can open, owned by Administrators, in a private namespace
-// whose boundary only an elevated process can create; where that namespace
-// cannot be had, the mutex is kRunLockName, and one found there that is not
-// owned by SYSTEM or Administrators (made by another user to block the
-// uninstall) is not honoured. A run that ended abnormally leaves the mutex
-// abandoned, which the next run takes.
+// --- One run at a time. The lock is a mutex of one name in the global
+// namespace, so that runs in every session meet at it, made owned by
+// Administrators and open to SYSTEM and Administrators only. Any user can make
+// an object of that name first; one that SYSTEM or Administrators do not own
+// is not honoured (it would keep every later uninstall from running), and the
+// run goes on unguarded. A run that ends abnormally takes its hold with it:
+// the mutex is gone with its last handle, or left abandoned, which the next
+// run takes.
 
-// Where the private namespace cannot be had (Windows before 7, a process that
-// is not elevated, Wine): the lock's name.
 extern const wchar_t kRunLockName[];
 // The lock's security: owned by Administrators, open to SYSTEM and Administrators only.
 extern const wchar_t kRunLockSecurity[];
