@@ -80,23 +80,23 @@ zvx_snapshot "$work/before"
 init=A1111111D1S1
 echo "== Running Uninstall.exe -setup -s -init$init (silent setup)"
 set +e
-(cd "$install" && ZORVEX_LOG=$(winpath "$logs/setup.log") \
-    $wine "$install/Uninstall.exe" -setup -s "-init$init" >/dev/null 2>&1 </dev/null)
+(cd "$install" && \
+    $wine "$install/Uninstall.exe" -setup -s "-init$init" "-log=$(winpath "$logs/setup.log")" >/dev/null 2>&1 </dev/null)
 rc=$?
 set -e
 echo "   exit code: $rc"
 zvx_snapshot "$work/setup"
 echo "== What setup changed:"
 zvx_report "$work/before" "$work/setup"
-echo "== Its change log (ZORVEX_LOG), first lines and last:"
+echo "== Its change log (-log=), first lines and last:"
 sed -n '1,6p' "$logs/setup.log" | sed 's/^/   /'
 echo "   ... ($(wc -l < "$logs/setup.log") lines)"
 tail -n 2 "$logs/setup.log" | sed 's/^/   /'
 check_log "$logs/setup.log" "$work/before" "$work/setup"
 
-echo "== Running ZORVEX_PREVIEW=1 Uninstall.exe -s (what the uninstall would do; changes nothing)"
+echo "== Running ZORVEX_PREVIEW=1 Uninstall.exe -s -log=... (what the uninstall would do; changes nothing)"
 set +e
-ZORVEX_PREVIEW=1 ZORVEX_LOG=$(winpath "$logs/preview.log") $wine "$install/Uninstall.exe" -s >/dev/null 2>&1 </dev/null
+ZORVEX_PREVIEW=1 $wine "$install/Uninstall.exe" -s "-log=$(winpath "$logs/preview.log")" >/dev/null 2>&1 </dev/null
 rc=$?
 set -e
 zvx_wine_wait
@@ -111,12 +111,14 @@ else
 fi
 sed 's/^/   /' "$logs/preview.log"
 
-echo "== Running Uninstall.exe -s (silent uninstall)"
+# As Intune or Configuration Manager would run it: silent, with its log and the
+# exit codes of Windows Installer.
+echo "== Running Uninstall.exe -s -log=... -exitcodes=msi (silent uninstall)"
 set +e
-ZORVEX_LOG=$(winpath "$logs/uninstall.log") $wine "$install/Uninstall.exe" -s >/dev/null 2>&1 </dev/null
+$wine "$install/Uninstall.exe" -s "-log=$(winpath "$logs/uninstall.log")" -exitcodes=msi >/dev/null 2>&1 </dev/null
 rc=$?
 set -e
-echo "   exit code: $rc"
+echo "   exit code: $rc ($(grep ' result ' "$logs/uninstall.log" | sed 's/^.* result //'), the log's result word and code)"
 temp=$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp | head -1)
 if [ -f "$temp/Uninstall_Zvx.Bat" ]; then
     echo "== Self-removal batch file %TEMP%\\Uninstall_Zvx.Bat (it waits two seconds, then removes the rest):"
@@ -131,7 +133,7 @@ done
 zvx_wine_wait
 
 zvx_snapshot "$work/after"
-echo "== The uninstall's change log (with the lines of the batch file's -wait run), first lines and last:"
+echo "== The uninstall's change log, first lines and last:"
 sed -n '1,4p' "$logs/uninstall.log" | sed 's/^/   /'
 echo "   ... ($(wc -l < "$logs/uninstall.log") lines)"
 tail -n 3 "$logs/uninstall.log" | sed 's/^/   /'

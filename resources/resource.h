@@ -32,6 +32,7 @@
 #define IDS_64BIT                   5142
 #define IDS_SINGLETOPITEM           5150
 #define IDS_OTHERINSTALL            5160
+#define IDS_ALREADYRUNNING          5161
 
 // Dialog SETUPDLG.
 #define IDC_ASSOCZVX                5101

@@ -32,3 +32,12 @@ set_tests_properties(program_links_setup PROPERTIES
 set_tests_properties(program_links_cleanup PROPERTIES
     FIXTURES_CLEANUP program_links FIXTURES_REQUIRED wine TIMEOUT 30)
 set_property(TEST uninstall_tests shortcut_tests APPEND PROPERTY FIXTURES_REQUIRED program_links)
+
+# The deployment contract: the decisions in-process, then the real program as
+# deployment tools start it (exit codes, -log=, two runs at once, a window
+# station nobody sees).
+zvx_add_wine_test(NAME deployment_tests SOURCES
+    test_deployment.cpp
+    test_deployment_runs.cpp
+    TIMEOUT 600
+    DEPENDS Uninstall zvx_probe)

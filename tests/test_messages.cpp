@@ -99,7 +99,7 @@ TEST_F(MessagesTest, KeyTableHoldsEveryTranslatableItemOnce)
             EXPECT_FALSE(OwnText(KeyTable[n].Id).empty()) << key << " has no built-in text";
         }
     }
-    EXPECT_EQ(29, rowsPerGroup["s"]);
+    EXPECT_EQ(30, rowsPerGroup["s"]);
     EXPECT_EQ(34, rowsPerGroup["$SETUPDLG"]);
     EXPECT_EQ(10, rowsPerGroup["$DONEDLG"]);
     EXPECT_EQ(35, rowsPerGroup["$SETUPCONTEXTITEMS"]);

@@ -12,6 +12,7 @@
 
 #include "resources/resource.h"
 #include "tests/support/change_log_support.h"
+#include "tests/support/deployment_support.h"
 #include "tests/support/dialog_support.h"
 #include "tests/support/integration_support.h"
 #include "tests/support/language_support.h"
@@ -223,6 +224,29 @@ TEST_F(SetupProgram, SilentRunsApplyTheInitTextOverTheSavedChoices)
         EXPECT_EQ(0, SetFlag(primary)) << primary;
     EXPECT_EQ(0, DwordOf(HKEY_CURRENT_USER, L"Software\\Zorvex\\Setup\\Links", L"Desktop"));
     EXPECT_NE(L"Zorvex", StringOf(HKEY_CLASSES_ROOT, L".zvx", L""));
+}
+
+// As a deployment tool starts it: as SYSTEM in session 0, where nobody sees the
+// dialog. Setup presses OK by itself, as with -s, and shows no completion dialog
+// that nobody could close.
+TEST_F(SetupProgram, AWindowStationNobodySeesMakesSetupApplyWithoutAnyone)
+{
+    HiddenStation station(L"zvx-setup-station");
+    ASSERT_TRUE(station.Made());
+    std::wstring log = install_ + L"\\..\\setup.log";
+    ChildProcess child;
+    ASSERT_TRUE(child.StartOnDesktop(program_, L"-setup -initA1S1 -exitcodes=msi \"-log=" + log + L"\"",
+                                     station.Desktop(), install_.c_str()));
+    EXPECT_EQ(0, child.Wait(120000));
+    EXPECT_EQ(1, SetFlag(L".zvx"));
+    EXPECT_EQ(1, DwordOf(HKEY_CURRENT_USER, kSetup, L"ShellExt"));
+    EXPECT_EQ(program_, StringOf(HKEY_LOCAL_MACHINE, kUninstallEntry, L"UninstallString"));
+    std::vector<LogLine> lines = ReadChangeLog(log);
+    ASSERT_FALSE(LinesOf(lines, "note").empty());
+    EXPECT_NE(LinesOf(lines, "note")[0].Texts[0].find(L"shows no window"), std::wstring::npos);
+    EXPECT_TRUE(LinesOf(lines, "message-box").empty());
+    ASSERT_EQ(LinesOf(lines, "result").size(), 1u);
+    EXPECT_EQ(LinesOf(lines, "result")[0].Raw, "result ok 0");
 }
 
 TEST_F(SetupProgram, CancelEndsWithOneAndSavesNothing)

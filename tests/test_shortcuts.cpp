@@ -10,6 +10,7 @@
 #include "common/localization/language_file.h"
 #include "tests/support/integration_fixture.h"
 #include "tests/support/program_support.h"
+#include "tests/support/base_support.h"
 #include "tests/support/registry_support.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_support.h"
@@ -290,11 +291,17 @@ TEST_F(Shortcuts, RecordedShortcutsAndGroupsGoFromAnyProfileWhileTheyAreTheProdu
     ASSERT_TRUE(CreateDirectoryW((other + L"\\Zorvex").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((other + L"\\Games").c_str(), nullptr));
     ASSERT_TRUE(testsupport::WriteBytes(other + L"\\Zorvex\\Zorvex.lnk", "a group's shortcut"));
-    // A group the user put a folder of their own into keeps it.
+    // A group goes whole, as groups are removed, a folder in it too; a link in it
+    // to a folder elsewhere is never entered, and what it leads to stays.
     ASSERT_TRUE(CreateDirectoryW((other + L"\\Kept").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((other + L"\\Kept\\Zorvex").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((other + L"\\Kept\\Zorvex\\Mine").c_str(), nullptr));
     ASSERT_TRUE(testsupport::WriteBytes(other + L"\\Kept\\Zorvex\\Zorvex.lnk", "a group's shortcut"));
+    ASSERT_TRUE(CreateDirectoryW((other + L"\\Elsewhere").c_str(), nullptr));
+    ASSERT_TRUE(testsupport::WriteBytes(other + L"\\Elsewhere\\system.dat", "not the product's"));
+    ASSERT_TRUE(CreateDirectoryW((other + L"\\Linked").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((other + L"\\Linked\\Zorvex").c_str(), nullptr));
+    ASSERT_TRUE(testsupport::MakeUnixSymlink(other + L"\\Linked\\Zorvex\\Planted", other + L"\\Elsewhere"));
     ASSERT_TRUE(testsupport::WriteBytes(other + L"\\Games\\game.lnk", "not the product's"));
     SaveLink(other + L"\\Desktop\\Zorvex.lnk", Exe());
     // The user pointed this one at another program since: it is theirs now.
@@ -304,6 +311,7 @@ TEST_F(Shortcuts, RecordedShortcutsAndGroupsGoFromAnyProfileWhileTheyAreTheProdu
     RecordPath(RecordedList::Shortcuts, (other + L"\\Gone\\Zorvex.lnk").c_str());
     RecordPath(RecordedList::ProgramGroups, (other + L"\\Zorvex").c_str());
     RecordPath(RecordedList::ProgramGroups, (other + L"\\Kept\\Zorvex").c_str());
+    RecordPath(RecordedList::ProgramGroups, (other + L"\\Linked\\Zorvex").c_str());
     // A group by any other name is never removed on the record's word; nor one that is a link.
     RecordPath(RecordedList::ProgramGroups, (other + L"\\Games").c_str());
     RecordPath(RecordedList::ProgramGroups, L"C:\\zvx-link-fixture\\Programs\\User\\Zorvex");
@@ -317,12 +325,14 @@ TEST_F(Shortcuts, RecordedShortcutsAndGroupsGoFromAnyProfileWhileTheyAreTheProdu
     EXPECT_FALSE(testsupport::Exists(commonGroup));
     EXPECT_FALSE(testsupport::Exists(other + L"\\Desktop\\Zorvex.lnk"));
     EXPECT_FALSE(testsupport::Exists(other + L"\\Zorvex"));
-    EXPECT_EQ(std::vector<std::wstring>{L"Mine"}, FolderEntries(other + L"\\Kept\\Zorvex"));
+    EXPECT_FALSE(testsupport::Exists(other + L"\\Kept\\Zorvex"));
+    EXPECT_TRUE(testsupport::Exists(other + L"\\Elsewhere\\system.dat"));
     EXPECT_EQ(L"C:\\Elsewhere\\Zorvex.exe", ReadShortcut(other + L"\\Moved\\Zorvex.lnk").Target);
     EXPECT_TRUE(testsupport::Exists(other + L"\\Games\\game.lnk"));
     EXPECT_TRUE(testsupport::Exists(behindLink));
     EXPECT_TRUE(testsupport::Exists(L"C:\\zvx-link-fixture\\Programs\\User\\Zorvex"));
     DeleteFileW(behindLink.c_str());
+    testsupport::RemoveUnixSymlink(other + L"\\Linked\\Zorvex\\Planted");
     testsupport::RemoveTree(other);
 }
 

@@ -839,8 +839,13 @@ TEST_F(UninstallRun, AFolderSwappedForALinkDuringTheRunSendsNoDeletionOutside)
         deleted += line.Fields[0] == "deleted" ? 1 : 0;
     }
     EXPECT_GT(links, 0u) << "the swap came after the run";
+    // Every file is logged as deleted or still lies in the folder renamed away. One
+    // may be both under Wine: a deletion through a handle opened before the swap
+    // goes to the name the file had, which names the victim's file by then, and Wine
+    // then deletes nothing (on Windows the file itself goes).
     std::vector<std::wstring> away = EntriesBelow(folder + L"\\data.away");
-    EXPECT_EQ(deleted + away.size(), static_cast<size_t>(kFiles));
+    EXPECT_GE(deleted + away.size(), static_cast<size_t>(kFiles));
+    EXPECT_LE(deleted + away.size(), static_cast<size_t>(kFiles) + 1);
 }
 
 // A listed file with a second name outside the folder, read-only: its attributes

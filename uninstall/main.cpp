@@ -6,6 +6,7 @@
 #include "common/base/errors.h"
 #include "common/localization/messages.h"
 #include "common/settings/settings_file.h"
+#include "uninstall/deployment.h"
 #include "uninstall/program.h"
 
 // Memory ran out: the process ends here with the code, and nothing else runs.
@@ -42,6 +43,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         SettingsExitCleanup();
         LanguageExitCleanup();
         CloseChangeLog(exitCode);
+        // Held until the last change, the settings file's save, is made.
+        ReleaseRunLock();
         return exitCode;
     } catch (ZVX_EXIT code) {
         EndProcessAtOnce(code);

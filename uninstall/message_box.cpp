@@ -4,9 +4,15 @@
 #include "common/base/strings.h"
 #include "common/localization/language_file.h"
 #include "common/localization/messages.h"
+#include "uninstall/deployment.h"
 
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags)
 {
+    // Where nobody can see it, nobody answers it: the box would wait for ever.
+    if (!BoxesCanBeSeen()) {
+        LogMessageBox(0, caption, text);
+        return 0;
+    }
     if (RightToLeft())
         flags |= MB_RIGHT | MB_RTLREADING;
     int answer = MessageBoxW(owner, text, caption, flags);

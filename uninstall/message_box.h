@@ -6,6 +6,7 @@
 #include <cstdint>
 
 // MessageBoxW with the flags unchanged, right to left for such a language.
+// In a window station nobody sees, no box: 0, logged as not shown.
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags);
 // True when format holds exactly one %s and no other conversion (%% allowed).
 bool IsOneStringFormat(const wchar_t* format);

@@ -70,7 +70,10 @@ OptionSteps ParseOptions(bool sfxcmdPass, const wchar_t* text, bool& setupReques
     CommandOptions& options = GetCommandOptions();
     OptionSteps steps;
     steps.Count = 0;
-    constexpr size_t kArgumentChars = 1024;
+    // Room for "-log=" and a path as long as ZORVEX_LOG may hold; every other
+    // switch reads no more than its first few characters.
+    constexpr size_t kLogPrefixChars = 5;
+    constexpr size_t kArgumentChars = kLogPrefixChars + sizeof options.LogPath / sizeof options.LogPath[0];
     wchar_t argument[kArgumentChars];
     unsigned switches = 0;
     for (const wchar_t* position = text; (position = NextArgument(position, argument, kArgumentChars)) != nullptr;) {
@@ -84,11 +87,30 @@ OptionSteps ParseOptions(bool sfxcmdPass, const wchar_t* text, bool& setupReques
         const wchar_t* name = argument + 1;
         // Like the silent switch, msi leaves the choice of mode alone: "-msi -s"
         // is the uninstall that keeps the files, not a run that does nothing.
+        // So do the log and the exit codes: "-s -log=x" still uninstalls.
         bool isMsi = CompareNoCasePrefix(name, L"msi", 3) == 0;
-        if (!isMsi)
+        bool isLog = CompareNoCasePrefix(name, L"log=", 4) == 0;
+        bool isExitCodes = CompareNoCasePrefix(name, L"exitcodes=msi", 13) == 0;
+        if (!isMsi && !isLog && !isExitCodes)
             switches++;
         if (sfxcmdPass)
             continue;
+        if (isLog) {
+            const wchar_t* path = argument + kLogPrefixChars;
+            // "-log=" alone names nothing; a path that filled the buffer may be
+            // cut and is refused, never used as another name.
+            if (path[0] != 0) {
+                options.LogGiven = true;
+                if (wcslen(argument) + 1 >= kArgumentChars ||
+                    !CopyString(options.LogPath, path, sizeof options.LogPath / sizeof options.LogPath[0]))
+                    options.LogPath[0] = 0;
+            }
+            continue;
+        }
+        if (isExitCodes) {
+            options.MsiExitCodes = true;
+            continue;
+        }
         if (CompareNoCasePrefix(name, L"setup", 5) == 0)
             setupRequested = true;
         else if (isMsi)

@@ -9,6 +9,12 @@ struct CommandOptions {
     bool Silent;
     bool Msi;
     bool NoExplorer;
+    // -log=<path>: the change log's path, which wins over ZORVEX_LOG. LogGiven
+    // with an empty LogPath: the path did not fit and is refused.
+    bool LogGiven;
+    wchar_t LogPath[2048];
+    // -exitcodes=msi: the exit codes of Windows Installer that deployment tools read.
+    bool MsiExitCodes;
 };
 
 // The process-wide record, zero at start.
@@ -34,7 +40,9 @@ struct OptionSteps {
 // One pass over an option text; sfxcmdPass tells the sfxcmd pass from the
 // command line's. Sets the options and the mode flags and answers the steps
 // asked for, which the caller takes (the sfxcmd pass asks for none). It sleeps
-// and shows nothing itself.
+// and shows nothing itself. Like the silent switch, msi, log= and
+// exitcodes=msi leave the choice of mode alone; the last two act only from the
+// command line.
 OptionSteps ParseOptions(bool sfxcmdPass, const wchar_t* text, bool& setupRequested, bool& uninstallRequested);
 // The next argument into buffer (may be null: skipped); null when only blanks remain.
 const wchar_t* NextArgument(const wchar_t* position, wchar_t* buffer, size_t capacity);

@@ -14,6 +14,7 @@
 #include "common/base/strings.h"
 #include "common/localization/messages.h"
 #include "resources/resource.h"
+#include "uninstall/deployment.h"
 #include "uninstall/integration/done_dialog.h"
 #include "uninstall/integration/machine_record.h"
 #include "uninstall/integration/setup_dialog.h"
@@ -120,22 +121,43 @@ static void RunSetupMode()
         GateShellExecute(L"open", group, nullptr, SW_SHOWNORMAL);
 }
 
-// The options from sfxcmd and the command line, the steps they ask for, then
-// the mode they choose.
-static void RunModes()
+// What the options ask the run to do.
+struct ModeRequest {
+    bool Setup;
+    bool Uninstall;
+    OptionSteps Steps;
+};
+
+// The options from sfxcmd and the command line, and the steps they ask for.
+// Read before the log opens, which the command line may name.
+static void ReadOptions(ModeRequest& request)
 {
     constexpr size_t kSfxcmdChars = 1024;
     wchar_t sfxcmd[kSfxcmdChars];
     ReadEnvironmentVariable(L"sfxcmd", sfxcmd, kSfxcmdChars);
-    bool setupRequested = false;
-    bool uninstallRequested = false;
-    ParseOptions(true, sfxcmd, setupRequested, uninstallRequested);
+    request.Setup = false;
+    request.Uninstall = false;
+    ParseOptions(true, sfxcmd, request.Setup, request.Uninstall);
     const wchar_t* commandLine = GetCommandLineW();
     wchar_t programPath[kMaxPathChars];
     if (ProgramPath(programPath, kMaxPathChars))
         commandLine = SkipUnquotedProgramPath(commandLine, programPath);
-    OptionSteps steps = ParseOptions(false, commandLine, setupRequested, uninstallRequested);
-    bool msi = GetCommandOptions().Msi;
+    request.Steps = ParseOptions(false, commandLine, request.Setup, request.Uninstall);
+}
+
+// The steps the options ask for, then the mode they choose.
+static void RunModes(ModeRequest& request)
+{
+    CommandOptions& options = GetCommandOptions();
+    // Nobody can answer a box or a dialog in a window station no user sees: the
+    // caller who started the run there meant it to run.
+    wchar_t stationNote[400];
+    bool stationVisible = InspectWindowStation(stationNote, sizeof stationNote / sizeof stationNote[0]);
+    if (!stationVisible)
+        options.Silent = true;
+    bool setupRequested = request.Setup;
+    bool uninstallRequested = request.Uninstall;
+    bool msi = options.Msi;
     // Only a run that would change the machine is previewed.
     bool preview = PreviewRequested() && (setupRequested || uninstallRequested);
     if (preview)
@@ -145,13 +167,24 @@ static void RunModes()
                    : uninstallRequested ? (msi ? L"msi-uninstall" : L"uninstall")
                                         : L"none",
                    preview, GetCommandLineW());
-    TakeOptionSteps(steps);
+    if (!stationVisible)
+        LogNote(stationNote);
+    TakeOptionSteps(request.Steps);
 
     // A preview changes nothing, and setup is nothing but changes: it does not run.
     if (setupRequested && preview) {
         LogNote(L"ZORVEX_PREVIEW=1: setup is not previewed and changes nothing");
         SetRunResult(L"stopped");
         setupRequested = false;
+    }
+    // Two runs at once would undo and redo each other's changes.
+    if ((setupRequested || uninstallRequested) && !TakeRunLock()) {
+        SetRunResult(L"busy");
+        if (!options.Silent)
+            ShowMessageBox(nullptr, MessageText(IDS_ALREADYRUNNING),
+                           MessageText(setupRequested ? IDS_UNINSTTITLE : IDS_UNINSTALLZVX),
+                           MB_ICONEXCLAMATION | MB_SETFOREGROUND);
+        return;
     }
     if (setupRequested)
         RunSetupMode();
@@ -164,7 +197,11 @@ static void RunModes()
 int RunProgram(HINSTANCE instance)
 {
     HardenDllSearch(true);
-    OpenChangeLog();
+    // Static: the steps of the longest command line take a few kilobytes.
+    static ModeRequest request;
+    ReadOptions(request);
+    const CommandOptions& options = GetCommandOptions();
+    OpenChangeLog(options.LogGiven ? options.LogPath : nullptr);
     LoadLanguageLibrary(instance, nullptr);
     InitLanguage(L"uninstall.lng");
     // Declared so that the end of the flow releases the rich-edit library, then
@@ -181,8 +218,9 @@ int RunProgram(HINSTANCE instance)
                                L"MS Shell Dlg"));
     SetDialogBoldFont(static_cast<HFONT>(boldFont.Get()));
 
-    RunModes();
+    RunModes(request);
 
     SetDialogBoldFont(nullptr);
-    return GetExitCode();
+    // The result line's word and the exit code come from one table.
+    return ExitCodeForResult(RunResult(), options.MsiExitCodes);
 }

@@ -18,9 +18,11 @@
 #include "common/base/paths.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
+#include "common/base/temp_folder.h"
 #include "common/localization/messages.h"
 #include "common/settings/settings_store.h"
 #include "resources/resource.h"
+#include "common/base/file_holders.h"
 #include "uninstall/install_list.h"
 #include "uninstall/integration/app_paths.h"
 #include "uninstall/integration/install_owner.h"
@@ -184,6 +186,7 @@ static bool RemoveEntry(wchar_t* entry, size_t folderLength, uint8_t& state, con
         return false;
     }
     rebootNeeded = true;
+    LogFileHolders(entry);
     HoldForRestart(entry, check);
     return false;
 }
@@ -328,9 +331,8 @@ bool MakeBatchSecurity(ScopedLocalMem& descriptor)
 bool SelfRemovalBatch(const wchar_t* programPath, const wchar_t* folderPath, bool silent, wchar_t* batchPath,
                       size_t capacity)
 {
-    DWORD size = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
-    DWORD length = GetTempPathW(size, batchPath);
-    if (length == 0 || length >= size)
+    size_t length = TemporaryFolder(batchPath, capacity);
+    if (length == 0)
         return false;
     // Unless closed after its last line, File deletes the batch file again
     // through its handle.

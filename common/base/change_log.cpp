@@ -11,8 +11,10 @@
 #include "common/base/identity.h"
 #include "common/base/module.h"
 #include "common/base/paths.h"
+#include "common/base/run_facts.h"
 #include "common/base/scoped.h"
 #include "common/base/strings.h"
+#include "common/base/temp_folder.h"
 #include "resources/resource.h"
 
 bool gChangeLogOn = false;
@@ -33,6 +35,7 @@ SYSTEMTIME gOpenLocal;
 int gOpenOffset = 0;
 wchar_t gResult[32];
 const wchar_t* gRefusal = nullptr;
+const wchar_t* gLogName = L"ZORVEX_LOG";
 
 void LocalNow(SYSTEMTIME& local, int& offsetMinutes)
 {
@@ -206,8 +209,7 @@ bool OpenLogFile(const wchar_t* longPath, const wchar_t* folder)
             return true;
         }
         if (!inside)
-            gRefusal = L"ZORVEX_LOG refused: someone else than SYSTEM, Administrators and this user owns it or may "
-                       L"change it";
+            gRefusal = L"refused: someone else than SYSTEM, Administrators and this user owns it or may change it";
     }
     if (made) {
         FILE_DISPOSITION_INFO disposition = {TRUE};
@@ -221,8 +223,8 @@ bool OpenLogFile(const wchar_t* longPath, const wchar_t* folder)
 bool OpenPreviewLog()
 {
     wchar_t path[kMaxPathChars];
-    DWORD length = GetTempPathW(kMaxPathChars, path);
-    if (length == 0 || length >= kMaxPathChars)
+    size_t length = TemporaryFolder(path, kMaxPathChars);
+    if (length == 0)
         return false;
     ScopedLocalMem descriptor;
     if (!MakeProtectedSecurity(descriptor))
@@ -249,35 +251,6 @@ bool OpenPreviewLog()
         return false;
     }
     return false;
-}
-
-void WindowsVersionText(char* dest, size_t capacity)
-{
-    CopyStringA(dest, "unknown", capacity);
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (ntdll == nullptr)
-        return;
-    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
-    auto getVersion =
-        reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
-    OSVERSIONINFOW info = {};
-    info.dwOSVersionInfoSize = sizeof info;
-    // The real version, whatever the manifest or a compatibility layer tells
-    // GetVersionEx.
-    if (getVersion != nullptr && getVersion(&info) == 0)
-        FormatStringA(dest, capacity, "%lu.%lu.%lu", info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber);
-}
-
-const char* ElevationText()
-{
-    ScopedHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
-        return "unknown";
-    TOKEN_ELEVATION elevation = {};
-    DWORD size = 0;
-    if (!GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size))
-        return "unknown";
-    return elevation.TokenIsElevated ? "elevated" : "not-elevated";
 }
 
 void ResetLog()
@@ -389,21 +362,25 @@ void FormatLogTime(const SYSTEMTIME& local, int offsetMinutes, char* dest, size_
                   offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
 }
 
-void OpenChangeLog()
+void OpenChangeLog(const wchar_t* switchPath)
 {
     ResetLog();
     wchar_t value[4];
     gPreviewRequested = ReadEnvironmentVariable(L"ZORVEX_PREVIEW", value, 4) && wcscmp(value, L"1") == 0;
     LocalNow(gOpenLocal, gOpenOffset);
     wchar_t path[kMaxPathChars];
-    if (ReadEnvironmentVariable(L"ZORVEX_LOG", path, kMaxPathChars) && path[0] != 0) {
+    bool fromSwitch = switchPath != nullptr;
+    bool named = fromSwitch ? CopyString(path, switchPath, kMaxPathChars) && path[0] != 0
+                            : ReadEnvironmentVariable(L"ZORVEX_LOG", path, kMaxPathChars) && path[0] != 0;
+    if (named || fromSwitch) {
         wchar_t longPath[kMaxPathChars];
         wchar_t folder[kMaxPathChars];
         // Inside the program's folder it would keep the folder from being removed.
-        if (!ProgramFolder(folder, kMaxPathChars) || !LongFullPath(path, longPath, kMaxPathChars))
-            gRefusal = L"ZORVEX_LOG refused: its path cannot be had whole";
+        gLogName = fromSwitch ? L"-log" : L"ZORVEX_LOG";
+        if (!named || !ProgramFolder(folder, kMaxPathChars) || !LongFullPath(path, longPath, kMaxPathChars))
+            gRefusal = L"refused: its path cannot be had whole";
         else if (PathWithin(longPath, folder))
-            gRefusal = L"ZORVEX_LOG refused: it lies in the install folder";
+            gRefusal = L"refused: it lies in the install folder";
         else
             OpenLogFile(longPath, folder);
     }
@@ -441,8 +418,9 @@ void StartChangeLog(const wchar_t* mode, bool preview, const wchar_t* commandLin
     WriteEvent(fields, commandLine, nullptr, nullptr, &gOpenLocal, gOpenOffset);
     WriteBytes(gPending, gPendingUsed);
     gPendingUsed = 0;
-    if (gRefusal != nullptr)
-        LogNote(gRefusal);
+    wchar_t note[160];
+    if (gRefusal != nullptr && FormatString(note, 160, L"%s %s", gLogName, gRefusal) >= 0)
+        LogNote(note);
 }
 
 void LogPreviewNote()
@@ -455,8 +433,14 @@ void LogPreviewNote()
 
 void SetRunResult(const wchar_t* word)
 {
-    if (gChangeLogOn && gResult[0] == 0)
+    // Kept with or without a log: the exit code is made from it.
+    if (gResult[0] == 0)
         CopyString(gResult, word, sizeof gResult / sizeof gResult[0]);
+}
+
+const wchar_t* RunResult()
+{
+    return gResult[0] != 0 ? gResult : L"ok";
 }
 
 void CloseChangeLog(int exitCode)
@@ -576,6 +560,12 @@ void LogNote(const wchar_t* text)
 {
     if (gChangeLogOn)
         WriteEvent("note", text);
+}
+
+void LogEvent(const char* fields, const wchar_t* a, const wchar_t* b, const wchar_t* c)
+{
+    if (gChangeLogOn)
+        WriteEvent(fields, a, b, c);
 }
 
 void LogShellNotice(DWORD outcome, LONG eventId)

@@ -21,12 +21,14 @@ inline bool ChangeLogOn()
 // The outcome of a change a preview withheld; others are 0 (ok) or the error.
 constexpr DWORD kOutcomePreview = 0xFFFFFFFFu;
 
-// Opens the log named by ZORVEX_LOG (refused inside the program's folder, when it
-// cannot be opened, when its name does not hold the plain file asked for, or when
-// someone else than SYSTEM, Administrators and the running user owns it or may
-// change it) and notes the start time. A preview is asked for by ZORVEX_PREVIEW=1;
-// lines logged before StartChangeLog wait for its start line.
-void OpenChangeLog();
+// Opens the log named by switchPath (the command line's -log=; an empty one is a
+// path that could not be had whole) or, when that is null, by ZORVEX_LOG: refused
+// inside the program's folder, when it cannot be opened, when its name does not
+// hold the plain file asked for, or when someone else than SYSTEM,
+// Administrators and the running user owns it or may change it. Notes the start
+// time. A preview is asked for by ZORVEX_PREVIEW=1; lines logged before
+// StartChangeLog wait for its start line.
+void OpenChangeLog(const wchar_t* switchPath = nullptr);
 // Whether ZORVEX_PREVIEW asks for a preview (read by OpenChangeLog).
 bool PreviewRequested();
 // The start line. preview: this run is a preview; without ZORVEX_LOG its log is
@@ -36,6 +38,8 @@ void StartChangeLog(const wchar_t* mode, bool preview, const wchar_t* commandLin
 void LogPreviewNote();
 // The word of the result line; the first one set counts, "ok" when none is.
 void SetRunResult(const wchar_t* word);
+// That word, kept with or without a log, until the log closes.
+const wchar_t* RunResult();
 // The result line; closes the log.
 void CloseChangeLog(int exitCode);
 
@@ -54,6 +58,8 @@ void LogMessageBox(int answer, const wchar_t* caption, const wchar_t* text);
 // Text with CR LF line ends: one batch-line event per line.
 void LogBatchText(const wchar_t* text);
 void LogNote(const wchar_t* text);
+// Any other event: its word and fixed fields, then up to three texts.
+void LogEvent(const char* fields, const wchar_t* a, const wchar_t* b = nullptr, const wchar_t* c = nullptr);
 
 enum class ListVerdict {
     Deleted,

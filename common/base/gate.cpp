@@ -8,6 +8,7 @@
 
 #include "common/base/change_log.h"
 #include "common/base/exclusive_file.h"
+#include "common/base/file_holders.h"
 #include "common/base/identity.h"
 #include "common/base/long_path.h"
 #include "common/base/module.h"
@@ -251,7 +252,9 @@ GateAnswer PreviewRemoval(HANDLE entry, const wchar_t* path, DWORD attributes, c
         LogChange(event, ERROR_DIR_NOT_EMPTY, path);
         return Answer(GateAnswer::NotEmpty, ERROR_DIR_NOT_EMPTY);
     }
-    if (!folder && known && IsRunningProgram(identity)) {
+    // The running program, and a library another process has loaded (as the
+    // Restart Manager tells), refuse deletion; the run then moves them aside.
+    if (!folder && ((known && IsRunningProgram(identity)) || (!link && FileInUseForPreview(path)))) {
         LogChange(event, ERROR_ACCESS_DENIED, path);
         return Answer(GateAnswer::InUse, ERROR_ACCESS_DENIED);
     }

@@ -22,13 +22,27 @@ bool ChildProcess::StartCommandLine(const std::wstring& exe, const std::wstring&
     return Launch(exe.c_str(), commandLine, currentDirectory);
 }
 
-bool ChildProcess::Launch(const wchar_t* exe, const std::wstring& commandLine, const wchar_t* currentDirectory)
+bool ChildProcess::StartOnDesktop(const std::wstring& exe, const std::wstring& arguments,
+                                  const std::wstring& desktop, const wchar_t* currentDirectory)
+{
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!arguments.empty())
+        commandLine += L" " + arguments;
+    return Launch(exe.c_str(), commandLine, currentDirectory, desktop.c_str());
+}
+
+bool ChildProcess::Launch(const wchar_t* exe, const std::wstring& commandLine, const wchar_t* currentDirectory,
+                          const wchar_t* desktop)
 {
     Terminate();
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(0);
+    std::vector<wchar_t> desktopName;
+    if (desktop != nullptr)
+        desktopName.assign(desktop, desktop + wcslen(desktop) + 1);
     STARTUPINFOW si = {};
     si.cb = sizeof si;
+    si.lpDesktop = desktop != nullptr ? desktopName.data() : nullptr;
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(exe, line.data(), nullptr, nullptr, FALSE, 0, nullptr, currentDirectory, &si, &pi))
         return false;

@@ -25,6 +25,9 @@ public:
     // the text on as it stands. Naming exe gives the child that text under both.)
     bool StartCommandLine(const std::wstring& exe, const std::wstring& commandLine,
                           const wchar_t* currentDirectory = nullptr);
+    // Starts exe with arguments on another desktop ("station\\desktop").
+    bool StartOnDesktop(const std::wstring& exe, const std::wstring& arguments, const std::wstring& desktop,
+                        const wchar_t* currentDirectory = nullptr);
     // Exit code, or -2 when it did not end within timeoutMs (it keeps running).
     int Wait(DWORD timeoutMs);
     void Terminate();
@@ -32,7 +35,8 @@ public:
     HANDLE Handle() const { return process_; }
 
 private:
-    bool Launch(const wchar_t* exe, const std::wstring& commandLine, const wchar_t* currentDirectory);
+    bool Launch(const wchar_t* exe, const std::wstring& commandLine, const wchar_t* currentDirectory,
+                const wchar_t* desktop = nullptr);
 
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "common/base/file.h"
+#include "common/base/identity.h"
 #include "common/base/module.h"
 #include "common/base/paths.h"
 #include "common/base/strings.h"

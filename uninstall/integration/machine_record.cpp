@@ -4,6 +4,8 @@
 #include <cwchar>
 
 #include "common/base/file.h"
+#include "common/base/gate.h"
+#include "common/base/identity.h"
 #include "common/base/module.h"
 #include "common/base/paths.h"
 #include "common/base/strings.h"
@@ -179,5 +181,5 @@ void RemoveRecordedSettingsCopy()
     if (ReadString(HKEY_LOCAL_MACHINE, kRecordKey, L"SettingsCopy", copy, L"", kMaxPathChars) && copy[0] != 0 &&
         ProgramPath(program, kMaxPathChars) && FolderPart(program, folder, kMaxPathChars) &&
         FinalPathIn(folder, NamePart(copy), expected, kMaxPathChars))
-        RemovePlainFile(copy, expected);
+        GateRemove(copy, {expected, nullptr});
 }
