@@ -275,10 +275,13 @@ GateAnswer PreviewRemoval(HANDLE entry, const wchar_t* path, DWORD attributes, c
 }
 
 // Opens path as a removal does; answers Done when the handle is open and passed
-// the check, else why not, with the error as the last error.
+// the check, else why not, with the error as the last error. facts holds what
+// the handle shows only with look: a deletion that nobody logs or previews asks
+// for it only when the deletion is refused.
 GateAnswer OpenChecked(const wchar_t* path, const GateCheck& check, DWORD access, ScopedFileHandle& entry,
-                       HandleFacts& facts, Spelling& form)
+                       HandleFacts& facts, Spelling& form, bool look = true)
 {
+    facts.Attributes = 0;
     entry.Reset(OpenForm(path, access, kShareAll, OPEN_EXISTING, kEntryFlags, form));
     if (!entry) {
         DWORD error = GetLastError();
@@ -288,7 +291,7 @@ GateAnswer OpenChecked(const wchar_t* path, const GateCheck& check, DWORD access
     FileIdentity identity;
     if (ChangesWithheld() && IdentityOf(entry.Get(), identity) && (IsFileGone(identity) || IsFileMovedAway(identity)))
         return Answer(GateAnswer::Absent, ERROR_FILE_NOT_FOUND);
-    if (!LookThroughHandle(entry.Get(), facts))
+    if (look && !LookThroughHandle(entry.Get(), facts))
         return Answer(GateAnswer::Failed, Outcome(false, GetLastError()));
     if (!Passes(entry.Get(), check))
         return Answer(GateAnswer::Refused, kErrorThroughLink);
@@ -625,8 +628,12 @@ GateAnswer GateRemove(const wchar_t* name, const GateCheck& check)
     ScopedFileHandle entry;
     HandleFacts facts;
     Spelling form;
+    // What the entry is (a folder, read-only, a link) matters to a deletion only
+    // when it is refused; nearly every entry goes at once. The log and the
+    // preview name it before.
+    bool looked = ChangeLogOn() || ChangesWithheld();
     GateAnswer opened = OpenChecked(name, check, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
-                                    entry, facts, form);
+                                    entry, facts, form, looked);
     const wchar_t* path = form.Used;
     if (opened != GateAnswer::Done) {
         DWORD error = GetLastError();
@@ -638,9 +645,13 @@ GateAnswer GateRemove(const wchar_t* name, const GateCheck& check)
     if (ChangesWithheld())
         return PreviewRemoval(entry.Get(), path, facts.Attributes, event);
 
-    bool readOnly = (facts.Attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    bool done = Dispose(entry.Get(), readOnly);
+    bool done = Dispose(entry.Get(), true);
     DWORD error = done ? 0 : GetLastError();
+    if (!done && !looked && LookThroughHandle(entry.Get(), facts)) {
+        folder = (facts.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        event = folder ? "folder-delete" : "file-delete";
+    }
+    bool readOnly = (facts.Attributes & FILE_ATTRIBUTE_READONLY) != 0;
     // Read-only stopped it where Windows cannot delete such a file as it is. The
     // attributes belong to the file, not to this name: cleared, they would be
     // cleared for every other name of it too, which may lie outside.
