@@ -390,9 +390,11 @@ echo "## Figures of $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo
 echo "- machine: \`$(uname -a)\`, $(nproc) processors"
 echo "- Wine: $($wine --version 2>/dev/null), compiler: $(x86_64-w64-mingw32-g++-posix -dumpfullversion 2>/dev/null || echo unknown)"
-# The product's code is everything outside bench/: its last commit names what was measured.
-product=$(git -C "$root" log -1 --format=%h -- . ':!bench' 2>/dev/null || echo unknown)
-[ -z "$(git -C "$root" status --porcelain -- . ':!bench' 2>/dev/null)" ] || product="$product with uncommitted changes"
+# The product's code is everything but bench/, the tests and the Markdown files:
+# its last commit names what was measured.
+product=$(git -C "$root" log -1 --format=%h -- . ':!bench' ':!tests' ':!*.md' 2>/dev/null || echo unknown)
+[ -z "$(git -C "$root" status --porcelain -- . ':!bench' ':!tests' ':!*.md' 2>/dev/null)" ] ||
+    product="$product with uncommitted changes"
 echo "- product code: commit $product, release build, $rounds rounds (start-up and in-process: $startup_rounds), medians"
 echo "- trees: on $(df --output=fstype "$shm" | tail -n 1) (\`C:\\zvx-bench\` is a link to a folder in /dev/shm)"
 
