@@ -11,6 +11,8 @@
 # many of the start-up comparison and of the in-process figures (their runs are
 # short, and a burst of load from elsewhere can double one of them).
 # ZVX_BENCH_PARTS (default all: "uninstall calls startup data size") chooses parts.
+# ZVX_BENCH_LOGS, when set, names a folder that keeps the relay logs of the call
+# count (the figures' breakdown can then be read from them).
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -33,6 +35,9 @@ zvx_wine_use "$work"
 wine=$zvx_wine
 cleanup() {
     zvx_wine_end
+    if [ -n "${ZVX_BENCH_LOGS:-}" ] && ls "$work"/relay*.log >/dev/null 2>&1; then
+        mkdir -p "$ZVX_BENCH_LOGS" && cp "$work"/relay*.log "$work/relay.lst" "$ZVX_BENCH_LOGS/" || true
+    fi
     rm -rf "$work" "$shm"
 }
 trap cleanup EXIT
@@ -197,55 +202,13 @@ done
 # A smaller tree of the same depth: the passes depend on the depth, the calls per
 # entry on the list's shape, and a relay log of 11,000 entries is needlessly large.
 # Only calls from the program's own module (RelayFromInclude) into kernel32 and
-# kernelbase (RelayInclude) are logged; a call counts for an entry when its path
-# argument names the entry or the entry's numbered .tmp name, in either the plain
-# or the extended-length form. The uninstaller runs under the timer, which bounds
-# it and is not logged itself.
+# kernelbase (RelayInclude) are logged; bench/count-calls.sh counts a call for an
+# entry when its path argument names the entry or the entry's numbered .tmp name,
+# in either the plain or the extended-length form, or when its first argument is a
+# handle that CreateFileW returned for such a path, until that handle is closed.
+# The uninstaller runs under the timer, which bounds it; what the timer's runtime
+# calls is logged too, but names no entry.
 relay_key='HKCU\Software\Wine\Debug'
-count_calls() {
-    # count_calls FOLDER_WIN LIST LOG -> "calls passes entries_touched breakdown"
-    # The folder goes through the environment: awk -v would take its backslashes as escapes.
-    ZVX_ROOT=$1 awk '
-        # The relay log doubles every backslash of a string argument.
-        function undouble(s,   out, i, c) {
-            out = ""
-            for (i = 1; i <= length(s); i++) {
-                c = substr(s, i, 1); out = out c
-                if (c == "\\" && substr(s, i + 1, 1) == "\\") i++
-            }
-            return out
-        }
-        BEGIN { root = ENVIRON["ZVX_ROOT"] "\\" }
-        FNR == NR { sub(/\r$/, ""); if ($0 != "") index_of[$0] = ++n; next }
-        /:Call (KERNEL32|KERNELBASE)\./ {
-            if (!match($0, /L"[^"]*"/)) next
-            path = undouble(substr($0, RSTART + 2, RLENGTH - 3))
-            if (substr(path, 1, 4) == "\\\\?\\") path = substr(path, 5)
-            if (index(path, root) == 1) path = substr(path, length(root) + 1)
-            sub(/\.[0-9]+\.tmp$/, "", path)
-            if (!(path in index_of)) next
-            fn = $0; sub(/^.*:Call [A-Z0-9]+\./, "", fn); sub(/\(.*/, "", fn)
-            call_path[++calls] = path; by[fn]++
-            if (!(path in seen)) { seen[path] = 1; touched++ }
-        }
-        END {
-            # A call on a folder above the entry that the next calls work on (a check of
-            # the path on the way down) belongs to that entry; a pass is a run of calls
-            # whose entries go forward through the list.
-            owner = ""
-            for (i = calls; i >= 1; i--) {
-                p = call_path[i]
-                if (owner == "" || index(owner, p "\\") != 1) owner = p
-                k[i] = index_of[owner]
-            }
-            passes = calls > 0 ? 1 : 0
-            for (i = 2; i <= calls; i++)
-                if (k[i] < k[i - 1]) passes++
-            list = ""; for (f in by) list = list sprintf("%s %d, ", f, by[f])
-            sub(/, $/, "", list)
-            printf "%d %d %d %d %s\n", calls + 0, passes, touched + 0, n, list
-        }' "$2" "$3"
-}
 if part calls; then
     echo "Counting file-system calls under WINEDEBUG=+relay" >&2
     $wine reg add "$relay_key" /v RelayFromInclude /d 'Uninstall.exe;zvx_bench_floor.exe' /f >/dev/null 2>&1
@@ -276,8 +239,8 @@ if part calls; then
     [ -f "$bench_dir/relay-locked/$(printf '%s' "$locked" | tr '\\' /)" ] && [ "$locked_left" -le $((locked_depth + 2)) ] ||
         locked_void="Uninstall.exe -s left $locked_left entries of a tree where only $locked and its folders must stay"
     [ "$scheduled" -gt 0 ] || [ -n "$locked_void" ] || locked_void="no scheduling call was seen"
-    relay_floor=$(count_calls "$bench_win\\relay-floor" "$work/relay.lst" "$work/relay-floor.log")
-    relay_uninstall=$(count_calls "$bench_win\\relay-uninstall" "$work/relay.lst" "$work/relay-uninstall.log")
+    relay_floor=$(sh "$root/bench/count-calls.sh" "$bench_win\\relay-floor" "$work/relay.lst" "$work/relay-floor.log")
+    relay_uninstall=$(sh "$root/bench/count-calls.sh" "$bench_win\\relay-uninstall" "$work/relay.lst" "$work/relay-uninstall.log")
     relay_left=$(left_in "$bench_dir/relay-uninstall")
     $wine reg delete "$relay_key" /v RelayFromInclude /f >/dev/null 2>&1 || true
     $wine reg delete "$relay_key" /v RelayInclude /f >/dev/null 2>&1 || true
@@ -427,9 +390,11 @@ echo "## Figures of $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo
 echo "- machine: \`$(uname -a)\`, $(nproc) processors"
 echo "- Wine: $($wine --version 2>/dev/null), compiler: $(x86_64-w64-mingw32-g++-posix -dumpfullversion 2>/dev/null || echo unknown)"
-# The product's code is everything outside bench/: its last commit names what was measured.
-product=$(git -C "$root" log -1 --format=%h -- . ':!bench' 2>/dev/null || echo unknown)
-[ -z "$(git -C "$root" status --porcelain -- . ':!bench' 2>/dev/null)" ] || product="$product with uncommitted changes"
+# The product's code is everything but bench/, the tests and the Markdown files:
+# its last commit names what was measured.
+product=$(git -C "$root" log -1 --format=%h -- . ':!bench' ':!tests' ':!*.md' 2>/dev/null || echo unknown)
+[ -z "$(git -C "$root" status --porcelain -- . ':!bench' ':!tests' ':!*.md' 2>/dev/null)" ] ||
+    product="$product with uncommitted changes"
 echo "- product code: commit $product, release build, $rounds rounds (start-up and in-process: $startup_rounds), medians"
 echo "- trees: on $(df --output=fstype "$shm" | tail -n 1) (\`C:\\zvx-bench\` is a link to a folder in /dev/shm)"
 
@@ -462,6 +427,10 @@ if part calls; then
     u_breakdown="$*"
     relay_void=""
     [ "$relay_left" -le 1 ] || relay_void="Uninstall.exe -s left $relay_left of $u_entries entries"
+    # The floor makes one call per entry by construction: any other count means the
+    # counting, not the program, is wrong.
+    [ "$f_calls" = "$f_entries" ] ||
+        relay_void="${relay_void:+$relay_void; }the count is off: the floor made $f_calls counted calls over $f_entries entries"
     echo
     echo "### Passes and file-system calls per listed entry"
     echo
