@@ -11,8 +11,16 @@ export WINEDLLOVERRIDES="$zvx_wine_overrides${ZVX_WINEDLLOVERRIDES:+;$ZVX_WINEDL
 # Wine may start its own background processes (services, devices) during the
 # run; they must not hold ctest's output pipe open, so the output goes through a file.
 out=$(mktemp "${TMPDIR:-/tmp}/zvx-wine-out.XXXXXX")
-"$zvx_wine" "$@" >"$out" 2>&1 </dev/null
-rc=$?
+# Now and then Wine fails a process's start before any of its code runs; such a
+# start printed nothing else, and is tried again, at most twice.
+for attempt in 1 2 3; do
+    "$zvx_wine" "$@" >"$out" 2>&1 </dev/null
+    rc=$?
+    [ $rc -ne 0 ] && [ "$(grep -vc 'failed to map the shared user data' "$out")" -eq 0 ] &&
+        grep -q 'failed to map the shared user data' "$out" || break
+    echo "wine-run: Wine failed to start the program (attempt $attempt); trying again" >&2
+    sleep 1
+done
 cat "$out"
 rm -f "$out"
 exit $rc

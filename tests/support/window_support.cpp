@@ -44,7 +44,17 @@ bool ChildProcess::Launch(const wchar_t* exe, const std::wstring& commandLine, c
     si.cb = sizeof si;
     si.lpDesktop = desktop != nullptr ? desktopName.data() : nullptr;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(exe, line.data(), nullptr, nullptr, FALSE, 0, nullptr, currentDirectory, &si, &pi))
+    // Now and then Wine fails a process's start before any of its code runs
+    // ("failed to map the shared user data"): a start is tried three times.
+    bool started = false;
+    for (int attempt = 0; attempt < 3 && !started; attempt++) {
+        started = CreateProcessW(exe, line.data(), nullptr, nullptr, FALSE, 0, nullptr, currentDirectory, &si, &pi);
+        if (!started && GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+            Sleep(200);
+        else if (!started)
+            return false;
+    }
+    if (!started)
         return false;
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
