@@ -381,14 +381,16 @@ bool HeldName(const wchar_t* path, const wchar_t* finalPath, wchar_t* dest, size
             return JoinPath(gHoldingFolder, name, dest, capacity);
         }
     }
-    // A cut name would name another file: the entry then keeps its own.
+    // A cut name would name another file, and a taken one would not be free when
+    // the rename comes: the entry then keeps its own.
     for (unsigned n = 0; n < 1000; n++) {
         if (FormatString(dest, capacity, L"%s.%u.tmp", path, n) < 0)
             return false;
         if (GateAttributes(dest) == INVALID_FILE_ATTRIBUTES)
             return true;
     }
-    return true;
+    SetLastError(ERROR_FILE_EXISTS);
+    return false;
 }
 
 bool RenameThrough(HANDLE handle, const wchar_t* to, bool replace)
@@ -406,8 +408,10 @@ bool RenameThrough(HANDLE handle, const wchar_t* to, bool replace)
     size_t length = wcslen(target);
     size_t bytes = sizeof(FILE_RENAME_INFO) + length * sizeof(wchar_t);
     alignas(FILE_RENAME_INFO) unsigned char buffer[sizeof(FILE_RENAME_INFO) + kMaxPathChars * sizeof(wchar_t)];
-    if (length >= kMaxPathChars)
+    if (length >= kMaxPathChars) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
+    }
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
     memset(buffer, 0, sizeof buffer);
     rename->ReplaceIfExists = replace ? TRUE : FALSE;
@@ -729,8 +733,13 @@ GateAnswer GateHoldForRestart(const wchar_t* path, const GateCheck& check, wchar
         return Answer(opened, error);
     }
     wchar_t finalPath[kMaxPathChars];
-    if (!FinalPathOf(entry.Get(), finalPath, kMaxPathChars) || !HeldName(path, finalPath, heldName, capacity)) {
+    if (!FinalPathOf(entry.Get(), finalPath, kMaxPathChars)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return GateAnswer::Failed;
+    }
+    if (!HeldName(path, finalPath, heldName, capacity)) {
+        if (GetLastError() != ERROR_FILE_EXISTS)
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return GateAnswer::Failed;
     }
     if (ChangesWithheld()) {
@@ -977,9 +986,13 @@ bool GateTakeSecurity(HANDLE file, HANDLE model)
         return true;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(model, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                        &descriptor) != ERROR_SUCCESS)
+    // The security calls answer their error rather than set it.
+    DWORD error = GetSecurityInfo(model, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                                  &descriptor);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
         return false;
+    }
     ScopedLocalMem owned(descriptor);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
@@ -990,7 +1003,9 @@ bool GateTakeSecurity(HANDLE file, HANDLE model)
     SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED)
                                                                  ? PROTECTED_DACL_SECURITY_INFORMATION
                                                                  : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    return SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+    error = SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+    SetLastError(error);
+    return error == ERROR_SUCCESS;
 }
 
 bool GateRenameMade(HANDLE file, const wchar_t* from, const wchar_t* to, bool replace)
@@ -1134,13 +1149,19 @@ LONG GateSetValue(HKEY root, REGSAM view, const wchar_t* keyPath, const wchar_t*
         return ERROR_SUCCESS;
     }
     if (opened != ERROR_SUCCESS) {
+        // A link made at the name since the look above is opened as the link,
+        // and refused, never written through.
         DWORD disposition = 0;
-        LONG created = RegCreateKeyExW(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE | view, nullptr,
-                                       key.Receive(), &disposition);
+        LONG created = RegCreateKeyExW(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
+                                       KEY_WRITE | KEY_QUERY_VALUE | view, nullptr, key.Receive(), &disposition);
         if (created != ERROR_SUCCESS || disposition == REG_CREATED_NEW_KEY)
             LogRegistryChange("key-create", static_cast<DWORD>(created), root, view, keyPath, nullptr);
         if (created != ERROR_SUCCESS)
             return created;
+        if (IsRegistryLink(key.Get())) {
+            LogValueSet(kErrorThroughLink, root, view, keyPath, valueName, type, data, bytes);
+            return static_cast<LONG>(kErrorThroughLink);
+        }
     }
     LONG result = RegSetValueExW(key.Get(), valueName, 0, type, static_cast<const BYTE*>(data), bytes);
     LogValueSet(static_cast<DWORD>(result), root, view, keyPath, valueName, type, data, bytes);

@@ -369,8 +369,10 @@ bool SaveSettingsFile()
     if (!file.Adopt(made, temp) || !WriteEntries(file) ||
         (attributes != 0 && !GateSetAttributes(handle, temp, attributes)))
         return false;
-    if (state == OldFile::Plain)
-        GateTakeSecurity(handle, old.Get());
+    // A replacement the old file's DACL cannot be given to would open to others
+    // what the user had closed: the old file stays then.
+    if (state == OldFile::Plain && !GateTakeSecurity(handle, old.Get()))
+        return false;
     // Windows replaces no name while a handle on it is open.
     old.Reset();
     if (!GateRenameMade(handle, temp, gPath, state == OldFile::Plain))
